@@ -1,0 +1,45 @@
+#pragma once
+// What the batch driver needs of its front end: the user's settings, read fresh
+// each time, and the places where it shows its state. The window implements it
+// with its widgets; the command line with its options and a progress line.
+
+#include <exception>
+#include <string>
+
+namespace tamberlit {
+
+enum class TFileOutcome {
+    Converted,        // the target was written
+    NotThirtyTwoBit,  // read, but skipped by the alpha-only rule
+    Unreadable,       // no reader, or the reader refused the file
+    Unwritable,       // the existing target may not be replaced; left as it was
+    NoWriter,         // the target kind has no writer; nothing written
+};
+
+class TConversionHost {
+public:
+    virtual ~TConversionHost() = default;
+
+    // The target extension with its leading dot (".png").
+    virtual std::string TargetExtension() = 0;
+    // Only 32-bit images are converted while this is on.
+    virtual bool AlphaOnly() = 0;
+    // Raised by the user; ends the current folder after the file in progress.
+    virtual bool StopRequested() = 0;
+
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void SetProgressRange(int minimum, int maximum) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual void SetProgressVisible(bool visible) = 0;
+    // Lets pending user input run.
+    virtual void ProcessMessages() = 0;
+
+    // What became of one file. detail is the reader's refusal for Unreadable.
+    virtual void FileDone(const std::string& /*source*/, const std::string& /*target*/, TFileOutcome /*outcome*/,
+                          const std::string& /*detail*/) {}
+    // An error while converting one file. Returning false (the window's way)
+    // lets it end the whole drop; returning true goes on with the next file.
+    virtual bool ContinueAfterError(const std::string& /*source*/, const std::exception& /*error*/) { return false; }
+};
+
+}  // namespace tamberlit

@@ -1,0 +1,281 @@
+#include "cli/command_line.hpp"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <ostream>
+#include <stdexcept>
+#include <thread>
+
+#include "app/batch_conversion.hpp"
+#include "image/file_names.hpp"
+#include "image/limits.hpp"
+#include "version.hpp"
+
+namespace tamberlit {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) {
+    interrupted.store(true);
+    // A second Ctrl-C ends the program at once.
+    ::signal(SIGINT, SIG_DFL);
+}
+
+uint64_t ParseNumber(const std::string& option, const std::string& text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        throw std::invalid_argument(option + " needs a whole number, not \"" + text + "\"");
+    return value;
+}
+
+std::string NormaliseTarget(const std::string& text) {
+    std::string target = text.empty() || text[0] == '.' ? text : "." + text;
+    for (char& c : target)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (target != ".png" && target != ".tga" && target != ".bmp")
+        throw std::invalid_argument("--to takes .png, .tga or .bmp, not \"" + text + "\"");
+    return target;
+}
+
+class TCommandLineHost : public TConversionHost {
+public:
+    TCommandLineHost(const TCommandLineOptions& options, std::ostream& out, std::ostream& err)
+        : options_(options), out_(out), err_(err), showProgress_(::isatty(STDERR_FILENO) != 0 &&
+                                                                 options.Verbosity != TVerbosity::Quiet) {}
+
+    std::string TargetExtension() override { return options_.TargetExtension; }
+    bool AlphaOnly() override { return options_.AlphaOnly; }
+    bool StopRequested() override { return interrupted.load(); }
+
+    void SetStatusText(const std::string& text) override {
+        status_ = text;
+        for (char& c : status_)
+            if (c == '\n') c = ' ';
+        DrawProgress();
+    }
+    void SetProgressRange(int, int maximum) override { maximum_ = maximum; }
+    void SetProgressPosition(int position) override { position_ = position; }
+    void SetProgressVisible(bool visible) override { progressVisible_ = visible; }
+    void ProcessMessages() override {}
+
+    void FileDone(const std::string& source, const std::string& target, TFileOutcome outcome,
+                  const std::string& detail) override {
+        switch (outcome) {
+            case TFileOutcome::Converted:
+                ++converted_;
+                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "converted " + source + " -> " + target);
+                break;
+            case TFileOutcome::NotThirtyTwoBit:
+                ++notThirtyTwoBit_;
+                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "skipped (not 32-bit) " + source);
+                break;
+            case TFileOutcome::Unreadable:
+                ++unreadable_;
+                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "unreadable " + source + ": " + detail);
+                break;
+            case TFileOutcome::Unwritable:
+                ++unwritable_;
+                if (options_.Verbosity != TVerbosity::Quiet)
+                    Say(err_, "tamberlit-cli: " + target + ": read-only target left as it is");
+                break;
+            case TFileOutcome::NoWriter: break;
+        }
+    }
+
+    bool ContinueAfterError(const std::string& source, const std::exception& error) override {
+        ++failed_;
+        Say(err_, "tamberlit-cli: " + source + ": " + error.what());
+        return true;
+    }
+
+    void MissingPath(const std::string& path) {
+        ++failed_;
+        Say(err_, "tamberlit-cli: " + path + ": no such file or folder");
+    }
+
+    void PrintSummary() {
+        ClearProgress();
+        if (options_.Verbosity == TVerbosity::Quiet) return;
+        std::string summary = "converted " + std::to_string(converted_) + ", skipped as not 32-bit " +
+                              std::to_string(notThirtyTwoBit_) + ", unreadable " + std::to_string(unreadable_) +
+                              ", failed " + std::to_string(failed_);
+        if (unwritable_ > 0) summary += ", read-only targets left " + std::to_string(unwritable_);
+        if (unreadable_ > 0 && options_.Verbosity != TVerbosity::Verbose) summary += " (--verbose lists them)";
+        if (interrupted.load()) summary += "; interrupted";
+        out_ << summary << '\n';
+    }
+
+    unsigned Failed() const { return failed_; }
+
+private:
+    void Say(std::ostream& stream, const std::string& line) {
+        ClearProgress();
+        stream << line << '\n';
+        stream.flush();
+    }
+    void DrawProgress() {
+        if (!showProgress_) return;
+        std::string line = progressVisible_ ? "[" + std::to_string(position_ + 1) + "/" + std::to_string(maximum_) + "] "
+                                            : std::string();
+        line += status_;
+        if (line.size() > 100) line = line.substr(0, 97) + "...";
+        err_ << "\r\033[K" << line;
+        err_.flush();
+        drawn_ = true;
+    }
+    void ClearProgress() {
+        if (drawn_) {
+            err_ << "\r\033[K";
+            err_.flush();
+            drawn_ = false;
+        }
+    }
+
+    const TCommandLineOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool showProgress_;
+    bool drawn_ = false;
+    std::string status_;
+    int maximum_ = 0;
+    int position_ = 0;
+    bool progressVisible_ = false;
+    unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0;
+};
+
+}  // namespace
+
+TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
+    TCommandLineOptions options;
+    bool onlyPaths = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        auto value = [&](const std::string& option) -> std::string {
+            const size_t equals = argument.find('=');
+            if (equals != std::string::npos) return argument.substr(equals + 1);
+            if (i + 1 >= arguments.size()) throw std::invalid_argument(option + " needs a value");
+            return arguments[++i];
+        };
+        auto is = [&](const char* name) {
+            return argument == name || argument.rfind(std::string(name) + "=", 0) == 0;
+        };
+        if (onlyPaths || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.Paths.push_back(argument);
+        } else if (argument == "--") {
+            onlyPaths = true;
+        } else if (argument == "-h" || argument == "--help") {
+            options.ShowHelp = true;
+        } else if (argument == "--version") {
+            options.ShowVersion = true;
+        } else if (is("--to")) {
+            options.TargetExtension = NormaliseTarget(value("--to"));
+        } else if (argument == "--all") {
+            options.AlphaOnly = false;
+        } else if (argument == "--alpha-only") {
+            options.AlphaOnly = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.Verbosity = TVerbosity::Quiet;
+        } else if (argument == "-v" || argument == "--verbose") {
+            options.Verbosity = TVerbosity::Verbose;
+        } else if (is("--max-pixels")) {
+            options.MaxPixels = ParseNumber("--max-pixels", value("--max-pixels"));
+            if (options.MaxPixels == 0) throw std::invalid_argument("--max-pixels must be at least 1");
+        } else if (is("--jobs") || argument.rfind("-j", 0) == 0) {
+            std::string text;
+            if (argument.rfind("-j", 0) == 0 && argument.size() > 2) text = argument.substr(2);
+            else text = value(argument.rfind("-j", 0) == 0 ? "-j" : "--jobs");
+            const uint64_t jobs = ParseNumber("-j", text);
+            if (jobs == 0 || jobs > 1024) throw std::invalid_argument("-j takes a number from 1 to 1024");
+            options.Jobs = static_cast<unsigned>(jobs);
+        } else {
+            throw std::invalid_argument("unknown option \"" + argument + "\"");
+        }
+    }
+    return options;
+}
+
+std::string HelpText() {
+    return "Usage: tamberlit-cli [OPTION]... PATH...\n"
+           "Convert images with an alpha channel to TGA, PNG or BMP, each written beside\n"
+           "its source under the same name with the new extension.\n"
+           "\n"
+           "A folder is searched with all its subfolders for .bmp, .png and .tga files\n"
+           "(leaving out the target's own kind; names beginning with \".\" and links to\n"
+           "folders are skipped). A file named directly may also be a JPEG (.jpg .jpeg\n"
+           ".jfif .jpe .jif), a GIF (.gif, first frame) or a PNG named .dat; a file\n"
+           "whose extension is the target's is rewritten in place.\n"
+           "\n"
+           "Options:\n"
+           "  --to EXT          target: .png (default), .tga or .bmp\n"
+           "  --all             convert every readable image (24-bit when it has no alpha);\n"
+           "                    by default only 32-bit images, those with alpha, are converted\n"
+           "  -j, --jobs N      files converted at once (default: one per processor)\n"
+           "  --max-pixels N    refuse images of more than N pixels (default " +
+           std::to_string(DefaultMaxPixels) + ");\n"
+           "                    no side may exceed " + std::to_string(MaxImageSide) + " pixels\n"
+           "  -q, --quiet       print only errors\n"
+           "  -v, --verbose     print what became of every file\n"
+           "  -h, --help        show this help and exit\n"
+           "      --version     show the version and exit\n"
+           "\n"
+           "A target is replaced only once its new content is complete; a read-only\n"
+           "target is left as it is. An error is reported with the file's name and the\n"
+           "other files are still converted. Ctrl-C stops after the files in progress.\n"
+           "\n"
+           "Exit status: 0 when no file failed, 1 when any file failed, 2 for a usage\n"
+           "error, 130 when interrupted.\n";
+}
+
+int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    TCommandLineOptions options;
+    try {
+        options = ParseCommandLine(arguments);
+    } catch (const std::invalid_argument& error) {
+        err << "tamberlit-cli: " << error.what() << "\nTry 'tamberlit-cli --help' for more information.\n";
+        return 2;
+    }
+    if (options.ShowHelp) {
+        out << HelpText();
+        return 0;
+    }
+    if (options.ShowVersion) {
+        out << "tamberlit-cli " << TAMBERLIT_VERSION << '\n';
+        return 0;
+    }
+    if (options.Paths.empty()) {
+        err << "tamberlit-cli: no PATH given\nTry 'tamberlit-cli --help' for more information.\n";
+        return 2;
+    }
+    if (options.MaxPixels != 0) SetMaxDecodedPixels(options.MaxPixels);
+
+    interrupted.store(false);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    ::sigaction(SIGINT, &action, &previous);
+
+    TCommandLineHost host(options, out, err);
+    for (const auto& path : options.Paths) {
+        if (interrupted.load()) break;
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0) {
+            host.MissingPath(path);
+            continue;
+        }
+        ConvertPath(host, path);
+    }
+    host.PrintSummary();
+    ::sigaction(SIGINT, &previous, nullptr);
+    if (interrupted.load()) return 130;
+    return host.Failed() > 0 ? 1 : 0;
+}
+
+}  // namespace tamberlit

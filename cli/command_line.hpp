@@ -1,0 +1,33 @@
+#pragma once
+// tamberlit-cli: the batch driver without a window.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace tamberlit {
+
+enum class TVerbosity { Quiet, Normal, Verbose };
+
+struct TCommandLineOptions {
+    std::string TargetExtension = ".png";
+    bool AlphaOnly = true;
+    unsigned Jobs = 0;  // 0: one per processor
+    TVerbosity Verbosity = TVerbosity::Normal;
+    uint64_t MaxPixels = 0;  // 0: the built-in default
+    std::vector<std::string> Paths;
+    bool ShowHelp = false;
+    bool ShowVersion = false;
+};
+
+// Parses the arguments (without the program name). Raises std::invalid_argument
+// with a message for the user on a bad option.
+TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments);
+
+std::string HelpText();
+
+// Runs the whole command; returns the process exit status.
+int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace tamberlit

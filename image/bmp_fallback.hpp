@@ -1,0 +1,15 @@
+#pragma once
+// The lenient BMP loader that stands in for the platform's image loader: it
+// reads what the strict reader refuses (header variants, run-length data,
+// honouring the pixel offset) and yields a device-dependent image.
+
+#include <string>
+
+#include "image/dib.hpp"
+
+namespace tamberlit {
+
+// Raises an error when the file cannot be read as a BMP at all.
+HBITMAP LoadBitmapFileLeniently(const std::string& path);
+
+}  // namespace tamberlit

@@ -1,0 +1,240 @@
+#include "image/dib.hpp"
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "image/exceptions.hpp"
+#include "image/limits.hpp"
+
+namespace tamberlit {
+
+int BitCountOf(TPixelFormat format) {
+    switch (format) {
+        case Px1: return 1;
+        case Px4: return 4;
+        case Px8: return 8;
+        case Px15:
+        case Px16: return 16;
+        case Px24: return 24;
+        case Px32: return 32;
+        default: return 0;
+    }
+}
+
+std::unique_ptr<TDIBSection> TDIBSection::Create(int width, int height, int bitCount, uint32_t compression,
+                                                 const uint32_t* masks, std::vector<TRGBQuad> colorTable) {
+    const int64_t rows = height < 0 ? -int64_t{height} : height;
+    CheckDecodedSize(width, rows);
+    if (bitCount <= 0 || bitCount > 64) throw EInvalidGraphic("Invalid pixel format");
+    std::unique_ptr<TDIBSection> dib(new TDIBSection());
+    dib->Header.biWidth = width;
+    dib->Header.biHeight = height;
+    dib->Header.biBitCount = static_cast<uint16_t>(bitCount);
+    dib->Header.biCompression = compression;
+    dib->stride_ = BytesPerRow(width, bitCount);
+    dib->Header.biSizeImage = static_cast<uint32_t>(dib->stride_ * static_cast<size_t>(rows));
+    if (masks) std::memcpy(dib->Masks, masks, sizeof dib->Masks);
+    dib->ColorTable = std::move(colorTable);
+    const size_t bytes = dib->stride_ * static_cast<size_t>(rows);
+    if (bytes > 0) {
+        dib->bits_.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
+        if (!dib->bits_) throw EOutOfMemory("Out of memory");
+    }
+    return dib;
+}
+
+std::unique_ptr<TDIBSection> TDIBSection::CreateDevice(int width, int height) {
+    auto dib = Create(width, height, ScreenBitsPerPixel);
+    dib->DeviceDependent = true;
+    return dib;
+}
+
+std::unique_ptr<TDIBSection> TDIBSection::Clone() const {
+    std::unique_ptr<TDIBSection> copy(new TDIBSection());
+    copy->Header = Header;
+    std::memcpy(copy->Masks, Masks, sizeof Masks);
+    copy->ColorTable = ColorTable;
+    copy->DeviceDependent = DeviceDependent;
+    copy->stride_ = stride_;
+    const size_t bytes = ImageSize();
+    if (bytes > 0) {
+        copy->bits_.reset(static_cast<uint8_t*>(std::malloc(bytes)));
+        if (!copy->bits_) throw EOutOfMemory("Out of memory");
+        std::memcpy(copy->bits_.get(), bits_.get(), bytes);
+    }
+    return copy;
+}
+
+TPixelFormat TDIBSection::Format() const {
+    if (DeviceDependent) return PxDevice;
+    switch (Header.biBitCount) {
+        case 1: return Px1;
+        case 4: return Px4;
+        case 8: return Px8;
+        case 16:
+            if (Header.biCompression == BI_RGB) return Px15;
+            if (Header.biCompression == BI_BITFIELDS && Masks[1] == 0x07E0) return Px16;
+            return PxCustom;
+        case 24: return Px24;
+        case 32: return Header.biCompression == BI_RGB ? Px32 : PxCustom;
+        default: return PxCustom;
+    }
+}
+
+namespace {
+
+// One colour channel described by a mask: value = ((pixel & mask) >> shift),
+// widened to 8 bits as value * 255 / maximum. A zero mask gives 0.
+struct TMaskChannel {
+    uint32_t mask = 0;
+    int shift = 0;
+    uint32_t maximum = 0;
+
+    explicit TMaskChannel(uint32_t m) : mask(m) {
+        if (mask != 0) {
+            shift = std::countr_zero(mask);
+            maximum = mask >> shift;
+        }
+    }
+    uint8_t Decode(uint32_t pixel) const {
+        if (maximum == 0) return 0;
+        return static_cast<uint8_t>(uint64_t((pixel & mask) >> shift) * 255 / maximum);
+    }
+    uint32_t Encode(uint8_t value) const {
+        if (maximum == 0) return 0;
+        return static_cast<uint32_t>((uint64_t(value) * maximum + 127) / 255) << shift & mask;
+    }
+};
+
+struct TChannels {
+    TMaskChannel red, green, blue;
+};
+
+TChannels ChannelsOf(const TDIBSection& dib) {
+    if (dib.UsesMasks()) return {TMaskChannel(dib.Masks[0]), TMaskChannel(dib.Masks[1]), TMaskChannel(dib.Masks[2])};
+    if (dib.BitCount() == 16) return {TMaskChannel(0x7C00), TMaskChannel(0x03E0), TMaskChannel(0x001F)};
+    return {TMaskChannel(0xFF0000), TMaskChannel(0x00FF00), TMaskChannel(0x0000FF)};
+}
+
+void StoreIndexColor(const TDIBSection& dib, unsigned index, uint8_t* quad) {
+    if (index < dib.ColorTable.size()) {
+        const TRGBQuad& entry = dib.ColorTable[index];
+        quad[0] = entry.rgbBlue;
+        quad[1] = entry.rgbGreen;
+        quad[2] = entry.rgbRed;
+    } else {
+        // An index beyond the colour table shows black.
+        quad[0] = quad[1] = quad[2] = 0;
+    }
+    quad[3] = 0;
+}
+
+}  // namespace
+
+void ReadPixelsBGRA(const TDIBSection& dib, int y, int x0, int x1, uint8_t* quads) {
+    const uint8_t* row = dib.Row(y);
+    const int bits = dib.BitCount();
+    switch (bits) {
+        case 1:
+        case 2:
+        case 4:
+        case 8: {
+            const int perByte = 8 / bits;
+            const unsigned mask = (1u << bits) - 1;
+            for (int x = x0; x < x1; ++x, quads += 4) {
+                const unsigned shift = static_cast<unsigned>((perByte - 1 - x % perByte) * bits);
+                StoreIndexColor(dib, (row[x / perByte] >> shift) & mask, quads);
+            }
+            return;
+        }
+        case 24:
+            for (int x = x0; x < x1; ++x, quads += 4) {
+                std::memcpy(quads, row + 3 * x, 3);
+                quads[3] = 0;
+            }
+            return;
+        case 32:
+            if (!dib.UsesMasks()) {
+                std::memcpy(quads, row + 4 * size_t(x0), 4 * size_t(x1 - x0));
+                if (dib.DeviceDependent)
+                    for (int x = x0; x < x1; ++x, quads += 4) quads[3] = 0;
+                return;
+            }
+            [[fallthrough]];
+        case 16: {
+            const TChannels channels = ChannelsOf(dib);
+            for (int x = x0; x < x1; ++x, quads += 4) {
+                uint32_t pixel;
+                if (bits == 16) {
+                    pixel = uint32_t(row[2 * x]) | uint32_t(row[2 * x + 1]) << 8;
+                } else {
+                    std::memcpy(&pixel, row + 4 * x, 4);
+                }
+                quads[0] = channels.blue.Decode(pixel);
+                quads[1] = channels.green.Decode(pixel);
+                quads[2] = channels.red.Decode(pixel);
+                quads[3] = 0;
+            }
+            return;
+        }
+        default: throw EInvalidGraphic("Invalid pixel format");
+    }
+}
+
+void WritePixelsBGRA(TDIBSection& dib, int y, int x0, int x1, const uint8_t* quads) {
+    uint8_t* row = dib.Row(y);
+    const int bits = dib.BitCount();
+    switch (bits) {
+        case 1:
+        case 2:
+        case 4:
+        case 8: {
+            const int perByte = 8 / bits;
+            const unsigned mask = (1u << bits) - 1;
+            // Neighbouring pixels are often equal: remember the last answer.
+            uint32_t lastColor = 0xFFFFFFFF;
+            unsigned lastIndex = 0;
+            for (int x = x0; x < x1; ++x, quads += 4) {
+                const uint32_t color = uint32_t(quads[0]) | uint32_t(quads[1]) << 8 | uint32_t(quads[2]) << 16;
+                if (color != lastColor) {
+                    lastColor = color;
+                    lastIndex = NearestColorTableIndex(dib.ColorTable.data(), dib.ColorTable.size(), quads[2], quads[1],
+                                                       quads[0]);
+                }
+                const unsigned shift = static_cast<unsigned>((perByte - 1 - x % perByte) * bits);
+                uint8_t& byte = row[x / perByte];
+                byte = static_cast<uint8_t>((byte & ~(mask << shift)) | (lastIndex & mask) << shift);
+            }
+            return;
+        }
+        case 24:
+            for (int x = x0; x < x1; ++x, quads += 4) std::memcpy(row + 3 * x, quads, 3);
+            return;
+        case 32:
+            if (!dib.UsesMasks()) {
+                std::memcpy(row + 4 * size_t(x0), quads, 4 * size_t(x1 - x0));
+                if (dib.DeviceDependent)
+                    for (int x = x0; x < x1; ++x) row[4 * x + 3] = 0;
+                return;
+            }
+            [[fallthrough]];
+        case 16: {
+            const TChannels channels = ChannelsOf(dib);
+            for (int x = x0; x < x1; ++x, quads += 4) {
+                const uint32_t pixel =
+                    channels.red.Encode(quads[2]) | channels.green.Encode(quads[1]) | channels.blue.Encode(quads[0]);
+                if (bits == 16) {
+                    row[2 * x] = static_cast<uint8_t>(pixel);
+                    row[2 * x + 1] = static_cast<uint8_t>(pixel >> 8);
+                } else {
+                    std::memcpy(row + 4 * x, &pixel, 4);
+                }
+            }
+            return;
+        }
+        default: throw EInvalidGraphic("Invalid pixel format");
+    }
+}
+
+}  // namespace tamberlit

@@ -1,0 +1,53 @@
+#pragma once
+// TGraphic: the abstract picture every image class derives from.
+
+#include <functional>
+#include <string>
+
+#include "image/palette.hpp"
+#include "image/stream.hpp"
+
+namespace tamberlit {
+
+class TGraphic {
+public:
+    virtual ~TGraphic() = default;
+    TGraphic() = default;
+    TGraphic(const TGraphic&) = delete;
+    TGraphic& operator=(const TGraphic&) = delete;
+
+    // The class name used in messages ("Cannot assign a TGIFImage to a TJPEGImage").
+    virtual const char* ClassName() const = 0;
+
+    // Makes this graphic a copy of source. The default asks the source to put
+    // its picture into this graphic (AssignTo).
+    virtual void CopyFrom(TGraphic* source);
+    // Puts this graphic's picture into dest. The default refuses with
+    // EConvertError "Cannot assign a <this class> to a <dest class>".
+    virtual void AssignTo(TGraphic& dest);
+
+    virtual bool Empty() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual void SetWidth(int width) = 0;
+    virtual void SetHeight(int height) = 0;
+    virtual HPALETTE Palette() const { return nullptr; }
+    virtual void SetPalette(HPALETTE) {}
+
+    // LoadFile opens the named file (TFileStream) and calls LoadFromStream;
+    // SaveFile writes SaveToStream's bytes to a temporary file that then
+    // replaces the named file (TAtomicFileWriter).
+    virtual void LoadFile(const std::string& path);
+    virtual void SaveFile(const std::string& path);
+    virtual void LoadFromStream(TStream& stream) = 0;
+    virtual void SaveToStream(TStream& stream) = 0;
+
+    std::function<void(TGraphic&)> OnChange;
+
+protected:
+    virtual void Changed();
+};
+
+[[noreturn]] void RaiseAssignError(const TGraphic& source, const TGraphic& dest);
+
+}  // namespace tamberlit

@@ -1,0 +1,97 @@
+#include "image/image_format_conversions.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "image/bmp_fallback.hpp"
+#include "image/exceptions.hpp"
+#include "image/file_names.hpp"
+
+namespace tamberlit {
+
+namespace {
+
+struct TExtension {
+    const char* text;
+    TImageKind kind;
+};
+
+constexpr TExtension extensions[] = {
+    {".bmp", ikBMP},  {".tga", ikTGA},  {".png", ikPNG},   {".dat", ikPNG}, {".gif", ikGIF},
+    {".jpg", ikJPEG}, {".jpeg", ikJPEG}, {".jfif", ikJPEG}, {".jpe", ikJPEG}, {".jif", ikJPEG},
+};
+
+std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
+    switch (kind) {
+        case ikBMP: return std::make_unique<TBitmap>();
+        default: return nullptr;  // the codec is not part of this build
+    }
+}
+
+// An existing target the user may not replace: no write permission for us, or
+// none for anybody (so that running as root does not overwrite a read-only file).
+bool IsUnwritableFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
+    return ::access(path.c_str(), W_OK) != 0;
+}
+
+}  // namespace
+
+TImageKind GetImageKind(const std::string& path) {
+    for (const auto& extension : extensions)
+        if (EndsWithTextAscii(path, extension.text)) return extension.kind;
+    return ikUnknown;
+}
+
+bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure) {
+    const TImageKind kind = GetImageKind(path);
+    if (kind == ikUnknown) {
+        if (failure) *failure = "unknown file kind";
+        return false;
+    }
+    std::unique_ptr<TGraphic> reader = CreateReader(kind);
+    if (!reader) {
+        if (failure) *failure = "no reader for this kind of file in this build";
+        return false;
+    }
+    try {
+        reader->LoadFile(path);
+    } catch (const std::exception& error) {
+        if (failure) *failure = error.what();
+        if (kind == ikBMP) {
+            // Second chance: the lenient loader that stands in for the platform's.
+            auto& object = static_cast<TBitmap&>(*reader);
+            object.DetachHandle();
+            try {
+                object.SetHandle(LoadBitmapFileLeniently(path));
+            } catch (const std::exception&) {
+                // The first failure's text is the one worth reporting.
+                object.CopyFrom(nullptr);
+            }
+            if (!object.Empty()) object.SetPixelFormat(Px24);
+        }
+    }
+    bitmap.CopyFrom(reader.get());
+    // Free the reader before the bitmap asks for its handle: the bitmap is then
+    // the only holder of the pixels and needs no private copy of them.
+    reader.reset();
+    const bool loaded = bitmap.Handle() != nullptr;
+    if (loaded && failure) failure->clear();
+    if (!loaded && failure && failure->empty()) *failure = "the file holds no picture";
+    if (bitmap.PixelFormat() != Px32) bitmap.SetPixelFormat(Px24);
+    return loaded;
+}
+
+TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
+    if (IsUnwritableFile(path)) return TSaveResult::Unwritable;
+    switch (GetImageKind(path)) {
+        case ikBMP: bitmap.SaveFile(path); return TSaveResult::Written;
+        default: return TSaveResult::NoWriter;
+    }
+}
+
+}  // namespace tamberlit

@@ -1,0 +1,35 @@
+#pragma once
+// The one place that knows which codec handles which file: the image kind from
+// a path's ending, loading any supported file into a bitmap, and saving a
+// bitmap under a target name.
+
+#include <cstdint>
+#include <string>
+
+#include "image/bitmap.hpp"
+
+namespace tamberlit {
+
+enum TImageKind : uint8_t { ikUnknown, ikBMP, ikTGA, ikJPEG, ikPNG, ikGIF };
+
+// Tests the path's ending against ".bmp", ".tga", ".png", ".dat", ".gif",
+// ".jpg", ".jpeg", ".jfif", ".jpe", ".jif" in that order, ignoring letter case.
+TImageKind GetImageKind(const std::string& path);
+
+// True when bitmap now holds the file's image, brought to Px24 unless it is
+// Px32. A decoding failure leaves the bitmap empty and returns false; its text
+// goes to *failure when that is given. Errors after decoding pass to the caller.
+bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure = nullptr);
+
+enum class TSaveResult {
+    Written,      // the target now holds the bitmap
+    Unwritable,   // an existing target we may not replace: left as it was
+    NoWriter,     // a kind without a writer: nothing written, nothing changed
+};
+
+// Writes bitmap to path with the writer of the path's kind. The target is
+// replaced atomically: a failure leaves the previous file as it was, and the
+// writer's error passes to the caller.
+TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path);
+
+}  // namespace tamberlit

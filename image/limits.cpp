@@ -1,0 +1,36 @@
+#include "image/limits.hpp"
+
+#include <atomic>
+#include <string>
+
+#include "image/exceptions.hpp"
+
+namespace tamberlit {
+
+namespace {
+std::atomic<uint64_t> maxPixels{DefaultMaxPixels};
+}
+
+uint64_t MaxDecodedPixels() { return maxPixels.load(std::memory_order_relaxed); }
+
+void SetMaxDecodedPixels(uint64_t pixels) { maxPixels.store(pixels, std::memory_order_relaxed); }
+
+void CheckDecodedSize(int64_t width, int64_t height) {
+    if (width < 0 || height < 0)
+        throw EInvalidGraphic("Invalid image size " + std::to_string(width) + " x " + std::to_string(height));
+    const uint64_t limit = MaxDecodedPixels();
+    if (width > MaxImageSide || height > MaxImageSide ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > limit)
+        throw EImageTooLarge("Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels exceeds the limit of " + std::to_string(limit) + " pixels and " +
+                             std::to_string(MaxImageSide) + " per side");
+}
+
+void CheckDecodedTotal(uint64_t totalPixels) {
+    const uint64_t limit = MaxDecodedPixels();
+    if (totalPixels > limit)
+        throw EImageTooLarge("Image too large: " + std::to_string(totalPixels) +
+                             " pixels in all exceeds the limit of " + std::to_string(limit) + " pixels");
+}
+
+}  // namespace tamberlit

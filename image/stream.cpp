@@ -1,0 +1,334 @@
+#include "image/stream.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "image/exceptions.hpp"
+
+namespace tamberlit {
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string SystemErrorText(int error) { return std::strerror(error); }
+
+// ---------------------------------------------------------------- TStream
+
+int64_t TStream::Size() {
+    const int64_t position = Seek(0, TSeekOrigin::Current);
+    const int64_t size = Seek(0, TSeekOrigin::End);
+    Seek(position, TSeekOrigin::Beginning);
+    return size;
+}
+
+void TStream::ReadBuffer(void* buffer, size_t count) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (count > 0) {
+        const size_t got = Read(bytes, count);
+        if (got == 0) throw EReadError("Stream read error");
+        bytes += got;
+        count -= got;
+    }
+}
+
+void TStream::WriteBuffer(const void* buffer, size_t count) {
+    if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    constexpr size_t blockSize = 1 << 16;
+    auto block = std::make_unique_for_overwrite<uint8_t[]>(blockSize);
+    int64_t copied = 0;
+    while (copied < count) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(count - copied, blockSize));
+        source.ReadBuffer(block.get(), want);
+        WriteBuffer(block.get(), want);
+        copied += static_cast<int64_t>(want);
+    }
+    return copied;
+}
+
+// ---------------------------------------------------------------- TMemoryStream
+
+void TMemoryStream::Reserve(size_t capacity) {
+    if (capacity <= capacity_) return;
+    auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+    if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+}
+
+void TMemoryStream::SetSize(size_t size) {
+    if (size > capacity_) Reserve(size);
+    if (size > size_) std::memset(data_.get() + size_, 0, size - size_);
+    size_ = size;
+    if (position_ > size_) position_ = size_;
+}
+
+void TMemoryStream::Clear() {
+    data_.reset();
+    size_ = capacity_ = position_ = 0;
+}
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+    if (position_ >= size_) return 0;
+    const size_t got = std::min(count, size_ - position_);
+    std::memcpy(buffer, data_.get() + position_, got);
+    position_ += got;
+    return got;
+}
+
+size_t TMemoryStream::Write(const void* buffer, size_t count) {
+    if (count == 0) return 0;
+    const size_t end = position_ + count;
+    if (end > capacity_) Reserve(std::max(end, capacity_ + capacity_ / 2 + 4096));
+    if (position_ > size_) std::memset(data_.get() + size_, 0, position_ - size_);
+    std::memcpy(data_.get() + position_, buffer, count);
+    position_ = end;
+    size_ = std::max(size_, end);
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
+    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
+    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
+    return static_cast<int64_t>(position_);
+}
+
+void TMemoryStream::LoadFromStream(TStream& source) {
+    const int64_t remaining = source.Remaining();
+    Clear();
+    if (remaining > 0) {
+        Reserve(static_cast<size_t>(remaining));
+        size_ = source.Read(data_.get(), static_cast<size_t>(remaining));
+    }
+}
+
+void TMemoryStream::LoadFromFile(const std::string& path) {
+    TFileStream file(path);
+    LoadFromStream(file);
+}
+
+// ---------------------------------------------------------------- TMemoryViewStream
+
+size_t TMemoryViewStream::Read(void* buffer, size_t count) {
+    if (position_ >= size_) return 0;
+    const size_t got = std::min(count, size_ - position_);
+    std::memcpy(buffer, data_ + position_, got);
+    position_ += got;
+    return got;
+}
+
+size_t TMemoryViewStream::Write(const void*, size_t) { return 0; }
+
+int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
+    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
+    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
+    return static_cast<int64_t>(position_);
+}
+
+// ---------------------------------------------------------------- TFileStream
+
+TFileStream::TFileStream(const std::string& path) : path_(path) {
+    // O_NONBLOCK keeps open() from waiting on a FIFO without a writer; the
+    // descriptor is put back into blocking mode once we know it is a file.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) {
+        const int error = errno;
+        throw EFOpenError("Cannot open file \"" + AbsolutePath(path) + "\". " + SystemErrorText(error));
+    }
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        ::close(fd_);
+        fd_ = -1;
+        throw EFOpenError("Cannot open file \"" + AbsolutePath(path) + "\". " +
+                          (error == EISDIR ? SystemErrorText(error) : std::string("Not a regular file")));
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    size_ = status.st_size;
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t total = 0;
+    while (total < count) {
+        const ssize_t got = ::read(fd_, bytes + total, count - total);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            throw EReadError("Cannot read file \"" + AbsolutePath(path_) + "\". " + SystemErrorText(error));
+        }
+        if (got == 0) break;
+        total += static_cast<size_t>(got);
+    }
+    return total;
+}
+
+size_t TFileStream::Write(const void*, size_t) { return 0; }
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t result = ::lseek(fd_, offset, whence);
+    if (result < 0) throw EStreamError("Cannot seek in file \"" + AbsolutePath(path_) + "\"");
+    return result;
+}
+
+// ---------------------------------------------------------------- TAtomicFileWriter
+
+namespace {
+
+constexpr size_t writerBufferSize = 1 << 16;
+
+mode_t NewFileMode() {
+    // umask can only be read by setting it; do that once, before any thread
+    // could be creating files.
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+}  // namespace
+
+TAtomicFileWriter::TAtomicFileWriter(const std::string& targetPath) : target_(targetPath) {
+    const std::filesystem::path target(targetPath);
+    const std::string name = target.filename().string();
+    std::filesystem::path folder = target.parent_path();
+    auto fail = [&](int error) {
+        throw EFCreateError("Cannot create file \"" + AbsolutePath(target_) + "\". " + SystemErrorText(error));
+    };
+    if (name.empty()) fail(EISDIR);
+
+    mode_t mode = NewFileMode();
+    struct stat status {};
+    if (::stat(targetPath.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) fail(EISDIR);
+        if (S_ISREG(status.st_mode)) {
+            mode = status.st_mode & 07777;
+            replacesExisting_ = true;
+        }
+    }
+
+    std::string pattern = (folder.empty() ? std::string() : folder.string() + "/") + "." + name + ".tmp-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) fail(errno);
+    temporary_ = pattern;
+    if (::fchmod(fd_, mode) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        ::unlink(temporary_.c_str());
+        fd_ = -1;
+        fail(error);
+    }
+    buffer_ = std::make_unique_for_overwrite<uint8_t[]>(writerBufferSize);
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void TAtomicFileWriter::FailWrite(int error) {
+    throw EWriteError("Cannot write file \"" + AbsolutePath(target_) + "\". " + SystemErrorText(error));
+}
+
+void TAtomicFileWriter::FlushBuffer() {
+    size_t done = 0;
+    while (done < buffered_) {
+        const ssize_t written = ::write(fd_, buffer_.get() + done, buffered_ - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            FailWrite(errno);
+        }
+        done += static_cast<size_t>(written);
+    }
+    buffered_ = 0;
+}
+
+size_t TAtomicFileWriter::Read(void*, size_t) { return 0; }
+
+size_t TAtomicFileWriter::Write(const void* buffer, size_t count) {
+    if (committed_ || fd_ < 0) FailWrite(EBADF);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    if (buffered_ + count <= writerBufferSize) {
+        std::memcpy(buffer_.get() + buffered_, bytes, count);
+        buffered_ += count;
+    } else {
+        FlushBuffer();
+        if (count < writerBufferSize) {
+            std::memcpy(buffer_.get(), bytes, count);
+            buffered_ = count;
+        } else {
+            size_t done = 0;
+            while (done < count) {
+                const ssize_t written = ::write(fd_, bytes + done, count - done);
+                if (written < 0) {
+                    if (errno == EINTR) continue;
+                    FailWrite(errno);
+                }
+                done += static_cast<size_t>(written);
+            }
+        }
+    }
+    position_ += static_cast<int64_t>(count);
+    size_ = std::max(size_, position_);
+    return count;
+}
+
+int64_t TAtomicFileWriter::Seek(int64_t offset, TSeekOrigin origin) {
+    if (origin == TSeekOrigin::Current && offset == 0) return position_;
+    FlushBuffer();
+    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t result = ::lseek(fd_, offset, whence);
+    if (result < 0) FailWrite(errno);
+    position_ = result;
+    return result;
+}
+
+int64_t TAtomicFileWriter::Size() { return size_; }
+
+void TAtomicFileWriter::Commit() {
+    if (committed_) return;
+    FlushBuffer();
+    // A file that replaces another is synced first: after a crash the target
+    // is then either the old file or the whole new one. A new file is not,
+    // which keeps large batches of new files fast; no existing data is at risk.
+    if (replacesExisting_ && ::fsync(fd_) != 0) FailWrite(errno);
+    if (::close(fd_) != 0) {
+        fd_ = -1;
+        FailWrite(errno);
+    }
+    fd_ = -1;
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        throw EFCreateError("Cannot create file \"" + AbsolutePath(target_) + "\". " + SystemErrorText(error));
+    }
+    committed_ = true;
+}
+
+}  // namespace tamberlit

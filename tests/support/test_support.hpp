@@ -1,0 +1,73 @@
+#pragma once
+// Helpers shared by the tests: temporary folders, byte builders, SHA-256, and
+// the corpus manifest.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/bitmap.hpp"
+
+namespace tamberlit::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+class TTempFolder {
+public:
+    TTempFolder();
+    ~TTempFolder();
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Little-endian byte builder for hand-made files.
+class TBytes {
+public:
+    TBytes& U8(unsigned value);
+    TBytes& U16(unsigned value);
+    TBytes& U32(uint32_t value);
+    TBytes& I32(int32_t value);
+    TBytes& Text(const std::string& text);
+    TBytes& Fill(size_t count, uint8_t value);
+    TBytes& Append(const std::vector<uint8_t>& bytes);
+    const std::vector<uint8_t>& Data() const { return data_; }
+    std::vector<uint8_t>& Data() { return data_; }
+    size_t Size() const { return data_.size(); }
+
+private:
+    std::vector<uint8_t> data_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+std::string Sha256Hex(const uint8_t* data, size_t size);
+inline std::string Sha256Hex(const std::vector<uint8_t>& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
+
+// The picture of a Px24 or Px32 bitmap (others are converted on a copy) as
+// R, G, B, A bytes, top row first; A = 255 unless the bitmap is Px32.
+std::vector<uint8_t> RgbaPixels(const TBitmap& bitmap);
+// The same without alpha: R, G, B.
+std::vector<uint8_t> RgbPixels(const TBitmap& bitmap);
+
+// One row of the corpus manifest (expected.tsv).
+struct TCorpusEntry {
+    std::string Path;  // relative to the corpus folder
+    std::map<std::string, std::string> Fields;
+    std::string Get(const std::string& column) const;
+};
+
+std::string CorpusFolder();
+bool CorpusAvailable();
+// Rows whose path starts with prefix ("tga/"), in manifest order.
+std::vector<TCorpusEntry> CorpusEntries(const std::string& prefix);
+
+}  // namespace tamberlit::testing
