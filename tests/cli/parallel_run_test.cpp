@@ -1,0 +1,188 @@
+// End to end: tamberlit-cli with several workers writes exactly the files of
+// a sequential run, including which source wins when two share a target name,
+// and reports the same summary.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.hpp"
+
+using namespace tamberlit::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+uint8_t Sample(uint32_t seed, uint32_t x, uint32_t y, uint32_t channel) {
+    uint32_t h = seed * 0x9E3779B9u ^ x * 0x85EBCA6Bu ^ y * 0xC2B2AE35u ^ channel * 0x27D4EB2Fu;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return static_cast<uint8_t>(h);
+}
+
+// An uncompressed 32-bit (or 24-bit) BMP with a 40-byte header, bottom row first.
+std::vector<uint8_t> Bmp(uint32_t width, uint32_t height, uint32_t seed, unsigned bits = 32) {
+    const uint32_t stride = (width * bits / 8 + 3) / 4 * 4;
+    TBytes bytes;
+    bytes.Text("BM").U32(54 + stride * height).U32(0).U32(54);
+    bytes.U32(40).I32(static_cast<int32_t>(width)).I32(static_cast<int32_t>(height)).U16(1).U16(bits).U32(0);
+    bytes.U32(stride * height).U32(0).U32(0).U32(0).U32(0);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x)
+            for (uint32_t c = 0; c < bits / 8; ++c) bytes.U8(Sample(seed, x, y, c));
+        bytes.Fill(stride - width * bits / 8, 0);
+    }
+    return bytes.Data();
+}
+
+// An uncompressed 32-bit (8 alpha bits) or 24-bit TGA, bottom row first.
+std::vector<uint8_t> Tga(uint32_t width, uint32_t height, uint32_t seed, unsigned bits = 32) {
+    TBytes bytes;
+    bytes.U8(0).U8(0).U8(2).U16(0).U16(0).U8(0).U16(0).U16(0).U16(width).U16(height);
+    bytes.U8(bits).U8(bits == 32 ? 0x08 : 0x00);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            for (uint32_t c = 0; c < bits / 8; ++c) bytes.U8(Sample(seed, x, y, c));
+    return bytes.Data();
+}
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct TRun {
+    int Status = -1;
+    std::string Output;  // standard output: the summary
+};
+
+TRun RunCli(const std::string& arguments) {
+    TRun run;
+    const std::string command = Quoted(TAMBERLIT_CLI_PATH) + " " + arguments + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char block[4096];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, pipe)) > 0) run.Output.append(block, got);
+    run.Status = ::pclose(pipe);
+    return run;
+}
+
+// Every file below folder, by relative name, with its bytes.
+std::map<std::string, std::vector<uint8_t>> Contents(const fs::path& folder) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(folder).string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+// Sources of two kinds other than the target's, many of them sharing a target
+// name ("a.bmp" and "a.tga" both become "a.png"), of different sizes so that
+// workers finish out of order; one 24-bit image and one damaged file.
+void MakeSources(const fs::path& folder, const std::string& target) {
+    const bool pngTarget = target == ".png";
+    // For a TGA or BMP target the second kind is PNG, made from BMP files by
+    // a sequential run in a staging folder.
+    const std::string first = target == ".bmp" ? ".tga" : ".bmp";
+    const std::string second = pngTarget ? ".tga" : ".png";
+    fs::path staging = folder / "staging";
+    fs::create_directories(staging);
+    fs::create_directories(folder / "sub");
+
+    auto make = [&](const std::string& kind, const std::string& name, uint32_t width, uint32_t height,
+                    uint32_t seed) {
+        if (kind == ".bmp") WriteFileBytes((folder / (name + ".bmp")).string(), Bmp(width, height, seed));
+        else if (kind == ".tga") WriteFileBytes((folder / (name + ".tga")).string(), Tga(width, height, seed));
+        else WriteFileBytes((staging / (fs::path(name).filename().string() + "_" + std::to_string(seed) + ".bmp")).string(),
+                            Bmp(width, height, seed));
+    };
+    const uint32_t sizes[] = {3, 64, 17, 120, 1, 40, 95, 8};
+    for (uint32_t i = 0; i < 16; ++i) {
+        const std::string name = (i % 5 == 4 ? "sub/" : "") + std::string("f") + std::to_string(i);
+        const uint32_t side = sizes[i % 8];
+        make(first, name, side, side + 1, i);
+        if (i % 2 == 0) make(second, name, side + 2, side, 100 + i);  // same target name, other picture
+    }
+    if (!pngTarget) {
+        ASSERT_EQ(RunCli("-q -j 1 --to .png " + Quoted(staging.string())).Status, 0);
+        for (const auto& entry : fs::directory_iterator(staging)) {
+            if (entry.path().extension() != ".png") continue;
+            // "f4_104.png" back to "f4.png" (or "sub/f4.png" for the names that went there).
+            const std::string stem = entry.path().stem().string();
+            const std::string name = stem.substr(0, stem.rfind('_'));
+            const int index = std::stoi(name.substr(1));
+            fs::rename(entry.path(), folder / ((index % 5 == 4 ? "sub/" : "") + name + ".png"));
+        }
+    }
+    fs::remove_all(staging);
+    WriteFileBytes((folder / ("opaque" + first)).string(), first == ".bmp" ? Bmp(9, 9, 7, 24) : Tga(9, 9, 7, 24));
+    WriteFileBytes((folder / ("damaged" + first)).string(), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+}
+
+class ParallelRun : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ParallelRun, FourWorkersWriteTheFilesOfOne) {
+    const std::string target = GetParam();
+    TTempFolder temp;
+    const fs::path sequential = temp.Path() / "sequential";
+    MakeSources(sequential, target);
+    if (::testing::Test::HasFatalFailure()) return;
+    const auto sources = Contents(sequential);
+    const TRun one = RunCli("-j 1 --to " + target + " " + Quoted(sequential.string()));
+    ASSERT_EQ(one.Status, 0) << one.Output;
+    const auto written = Contents(sequential);
+    ASSERT_GT(written.size(), sources.size());
+
+    // Several parallel runs: a race that loses only sometimes still shows.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const fs::path parallel = temp.Path() / ("parallel" + std::to_string(attempt));
+        fs::create_directories(parallel);
+        for (const auto& [name, bytes] : sources) {
+            fs::create_directories((parallel / name).parent_path());
+            WriteFileBytes((parallel / name).string(), bytes);
+        }
+        const TRun four = RunCli("-j 4 --to " + target + " " + Quoted(parallel.string()));
+        EXPECT_EQ(four.Status, one.Status);
+        EXPECT_EQ(four.Output, one.Output);
+        const auto got = Contents(parallel);
+        ASSERT_EQ(got.size(), written.size());
+        for (const auto& [name, bytes] : written) {
+            const auto found = got.find(name);
+            ASSERT_NE(found, got.end()) << name;
+            EXPECT_TRUE(found->second == bytes) << name << " differs with -j 4";
+        }
+    }
+
+    // The later source of a shared name wins, as in the window: the target
+    // comes from the kind the folder scan lists last (BMP, then PNG, then TGA).
+    const std::string last = target == ".tga" ? ".png" : ".tga";
+    const fs::path alone = temp.Path() / "alone";
+    fs::create_directories(alone);
+    WriteFileBytes((alone / ("f0" + last)).string(), sources.at("f0" + last));
+    ASSERT_EQ(RunCli("-q -j 1 --to " + target + " " + Quoted(alone.string())).Status, 0);
+    EXPECT_TRUE(ReadFileBytes((alone / ("f0" + target)).string()) == written.at("f0" + target));
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ParallelRun, ::testing::Values(".png", ".tga", ".bmp"),
+                         [](const auto& parameter) { return parameter.param.substr(1); });
+
+TEST(ParallelRunSummary, CountsAgreeWithOneWorker) {
+    TTempFolder temp;
+    MakeSources(temp.Path(), ".png");
+    if (::testing::Test::HasFatalFailure()) return;
+    // 16 BMP and 8 TGA sources, a 24-bit BMP and a damaged BMP.
+    const std::string expected = "converted 24, skipped as not 32-bit 1, unreadable 1, failed 0";
+    const TRun one = RunCli("-j 1 --to .png " + Quoted(temp.Path().string()));
+    EXPECT_EQ(one.Output.substr(0, expected.size()), expected) << one.Output;
+    const TRun four = RunCli("-j 4 --to .png " + Quoted(temp.Path().string()));
+    EXPECT_EQ(four.Output, one.Output);
+}
+
+}  // namespace
