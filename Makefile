@@ -6,6 +6,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 ARGS       ?=
+BENCH_BUILD ?= build-release
 
 .PHONY: all deps configure build test run bench clean
 
@@ -27,5 +28,13 @@ test: build
 run: build
 	@$(BUILD)/cli/tamberlit-cli $(if $(strip $(ARGS)),$(ARGS),--help)
 
+# The comparison against peer tools (README, "Performance"): a Release build of
+# the command line and the bench programs, then bench/compare.
+bench:
+	@scripts/install-deps.sh build bench
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target tamberlit-cli corpus_maker minimal_convert image_check
+	@bench/compare --build $(BENCH_BUILD) --no-install --markdown $(BENCH_BUILD)/bench-results.md
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD)
