@@ -28,9 +28,9 @@ public:
         size_t done = 0;
         while (done < count) {
             if (next_ == end_) {
-                // Large reads (whole rows) go straight from the stream to the
-                // bitmap without a stop in the block.
-                if (count - done >= BlockSize) return done + ReadStream(target + done, count - done);
+                // Large reads (rows, raw packets) go straight from the stream
+                // to the bitmap without a stop in the block.
+                if (count - done >= DirectReadSize) return done + ReadStream(target + done, count - done);
                 if (!Fill()) break;
             }
             const size_t step = std::min(count - done, end_ - next_);
@@ -39,6 +39,15 @@ public:
             done += step;
         }
         return done;
+    }
+
+    // One pixel value (at most 4 bytes), in the common case from the block
+    // without a call to memcpy.
+    size_t ReadPixelValue(uint8_t* target, size_t count) {
+        if (end_ - next_ < count) return Read(target, count);
+        for (size_t i = 0; i < count; ++i) target[i] = block_[next_ + i];
+        next_ += count;
+        return count;
     }
 
     bool ReadByte(uint8_t& value) {
@@ -58,6 +67,7 @@ public:
 
 private:
     static constexpr size_t BlockSize = size_t{1} << 16;
+    static constexpr size_t DirectReadSize = size_t{1} << 12;
 
     bool Fill() {
         next_ = end_ = 0;
@@ -229,17 +239,23 @@ private:
         packetIsRun_ = (header & 0x80) != 0;
         if (!packetIsRun_) return true;
         uint8_t stored[4] = {};
-        if (source_.Read(stored, storedBytes_) < storedBytes_) return false;  // a cut run value is no pixel
+        if (source_.ReadPixelValue(stored, storedBytes_) < storedBytes_) return false;  // a cut run value is no pixel
         Convert(stored, runValue_, 1);
         return true;
     }
 
+    // Fixed-size copies per pixel size, so that the compiler stores each pixel
+    // directly instead of calling memcpy for every one.
     void FillRun(uint8_t* target, size_t count) const {
-        if (pixelBytes_ == 1) {
-            std::memset(target, runValue_[0], count);
-            return;
+        switch (pixelBytes_) {
+            case 1: std::memset(target, runValue_[0], count); return;
+            case 3:
+                for (size_t i = 0; i < count; ++i, target += 3) std::memcpy(target, runValue_, 3);
+                return;
+            default:
+                for (size_t i = 0; i < count; ++i, target += 4) std::memcpy(target, runValue_, 4);
+                return;
         }
-        for (size_t i = 0; i < count; ++i, target += pixelBytes_) std::memcpy(target, runValue_, pixelBytes_);
     }
 
     // Reads count stored pixels into target in bitmap layout. Returns false
