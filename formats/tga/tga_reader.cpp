@@ -124,9 +124,9 @@ bool IsRunLengthEncoded(uint8_t type) { return type >= 9; }
 bool IsGreyImageType(uint8_t type) { return type == 3 || type == 11; }
 
 // The image type says uncompressed or run-length encoded, and for 16 bits grey
-// or colour; otherwise the pixel depth alone decides the layout. Depths 1 and 4
-// are not TGA 2.0 depths and are refused with the other unknown ones, as is 15:
-// files with 15-bit colour store it in 16-bit words and say 16.
+// with alpha or 5-5-5 colour; otherwise the pixel depth alone decides the
+// layout. Depths 1 and 4 (not TGA 2.0 depths) and 15 are refused with the
+// other unknown ones.
 TStoredPixel StoredPixelOf(const TTGAHeader& header) {
     switch (header.PixelDepth) {
         case 8: return TStoredPixel::Index8;
@@ -192,10 +192,10 @@ void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
 
 }  // namespace
 
-// Turns the file's pixel data into bitmap rows, one row per call. Run-length
-// packets may run on from one row into the next (writers of the first TGA
-// version made such files, and many still do), so the decoder keeps the
-// unfinished packet for the next row.
+// Turns the file's pixel data into bitmap rows, one row per call. The TGA 2.0
+// document asks writers to end run-length packets at row ends, but many
+// writers let them run on into the next row; the decoder therefore keeps an
+// unfinished packet for the next row instead of dropping its surplus.
 class TTGARowDecoder {
 public:
     TTGARowDecoder(TTGASource& source, TStoredPixel kind, bool runLength, size_t width)
