@@ -41,6 +41,15 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size);
 // most 236 colours for the 8-bit pixel format. Data that end early decode as
 // far as they go. Raises EJPEG for the library's errors, EImageTooLarge above
 // the decoded-size or memory limit, EInvalidGraphic for too many scans.
+// What Debian's libjpeg62-turbo can and cannot give us:
+// - arithmetic-coded files decode (the library is built with arithmetic
+//   decoding) like Huffman-coded ones;
+// - 12-bit files are refused while the header is read: EJPEG 15
+//   (JERR_BAD_PRECISION), the library is built for 8-bit samples;
+// - four-component files (CMYK, YCCK) load, but decoding is refused: EJPEG 27
+//   (JERR_CONVERSION_NOTIMPL), the library converts them to nothing but CMYK.
+//   We do not convert CMYK ourselves: the result depends on colour management
+//   (Adobe's inverted CMYK, ICC profiles) that the converter does not have.
 void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap);
 
 // Compresses the picture of bitmap (any format; alpha is dropped) and appends
