@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <thread>
 
 #include "formats/png/png_bitmap.hpp"
@@ -305,7 +307,10 @@ TEST(PngReaderInterlace, InterlacedFilesGiveTheSameBitmapAsPlainOnes) {
 
 TEST(PngReaderErrors, FilesThatCannotBeOpenedAreNamedInTheMessage) {
     TTempFolder folder;
-    const std::string paths[] = {folder / "missing.png", folder / "no-such-folder/picture.png", folder.Path().string()};
+    // A FIFO without a writer would block a reader that opened it.
+    ASSERT_EQ(::mkfifo((folder / "fifo.png").c_str(), 0600), 0);
+    const std::string paths[] = {folder / "missing.png", folder / "no-such-folder/picture.png", folder.Path().string(),
+                                 folder / "fifo.png"};
     for (const std::string& path : paths) {
         TPNGBitmap bitmap;
         try {
@@ -420,6 +425,18 @@ TEST(PngReaderLimits, TextAndProfileChunksAreSkippedNotInflated) {
     for (int i = 0; i < 3000; ++i) file = InsertAfterHeader(file, MakeChunk(i % 2 ? "tEXt" : "prIv", {'k', 0, 'v'}));
     const TDecoded bitmap(file);
     EXPECT_EQ(RgbaPixels(bitmap), RgbaPixels(TDecoded(plain)));
+}
+
+TEST(PngReaderLimits, AnAncillaryChunkBeyondTheChunkLimitIsSkipped) {
+    // A valid file with a large private or text chunk still loads: the chunk
+    // is passed over, neither kept nor refused.
+    const std::vector<uint8_t> plain = EncodePng(NoiseRgba(3, 3, 13));
+    for (const char* type : {"prIv", "tEXt", "iCCP"}) {
+        std::vector<uint8_t> data(9'000'000, 'a');
+        data[5] = 0;
+        const TDecoded bitmap(InsertAfterHeader(plain, MakeChunk(type, data)));
+        EXPECT_EQ(RgbaPixels(bitmap), RgbaPixels(TDecoded(plain))) << type;
+    }
 }
 
 // ---------------------------------------------------------------- threads and registration

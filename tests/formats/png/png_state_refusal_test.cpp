@@ -20,6 +20,7 @@ namespace {
 
 std::atomic<bool> refuseReadState{false};
 std::atomic<bool> refuseWriteState{false};
+std::atomic<int> readStatesAsked{0};
 
 template <typename Function>
 Function Real(const char* name) {
@@ -38,6 +39,7 @@ extern "C" png_structp png_create_read_struct(png_const_charp version, png_voidp
                                               png_error_ptr warning) {
     using TCreate = png_structp (*)(png_const_charp, png_voidp, png_error_ptr, png_error_ptr);
     static const TCreate real = Real<TCreate>("png_create_read_struct");
+    ++readStatesAsked;
     return refuseReadState ? nullptr : real(version, errorPointer, error, warning);
 }
 
@@ -90,4 +92,12 @@ TEST(PngLibraryState, ARefusedReadStateIsAReadingErrorNotAnEmptyPicture) {
     }
     bitmap.LoadFile(path);
     EXPECT_EQ(bitmap.Width(), 2);
+}
+
+TEST(PngLibraryState, AFileThatCannotBeOpenedCreatesNoLibraryState) {
+    TTempFolder folder;
+    const int before = readStatesAsked;
+    TPNGBitmap bitmap;
+    EXPECT_THROW(bitmap.LoadFile(folder / "missing.png"), EFOpenError);
+    EXPECT_EQ(readStatesAsked, before);
 }
