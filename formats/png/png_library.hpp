@@ -34,8 +34,10 @@ void IgnorePngWarning(png_structp png, png_const_charp message);
 // At most this many ancillary chunks are kept by libpng (its own documented
 // safe default, set here so it holds whatever the build of libpng says).
 inline constexpr png_uint_32 ChunkCacheMax = 128;
-// No chunk other than IDAT may occupy more than this, in the file or inflated
-// (zTXt, iTXt, iCCP): a small file cannot inflate into a large allocation.
+// No chunk that libpng reads into memory may occupy more than this, in the
+// file or inflated (zTXt, iTXt, iCCP): a small file cannot inflate into a large
+// allocation. The reader also tells libpng to pass over those chunks unread;
+// this limit holds should that ever change.
 inline constexpr png_alloc_size_t ChunkMallocMax = 8'000'000;
 
 }  // namespace tamberlit::png_detail
