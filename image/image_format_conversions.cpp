@@ -8,6 +8,8 @@
 #include "image/bmp_fallback.hpp"
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
+#include "image/jpeg_image.hpp"
+#include "formats/tga/tga_file.hpp"
 
 namespace tamberlit {
 
@@ -26,6 +28,8 @@ constexpr TExtension extensions[] = {
 std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
     switch (kind) {
         case ikBMP: return std::make_unique<TBitmap>();
+        case ikTGA: return std::make_unique<TTGABitmap>();
+        case ikJPEG: return std::make_unique<TJPEGImage>();
         default: return nullptr;  // the codec is not part of this build
     }
 }
@@ -90,6 +94,18 @@ TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
     if (IsUnwritableFile(path)) return TSaveResult::Unwritable;
     switch (GetImageKind(path)) {
         case ikBMP: bitmap.SaveFile(path); return TSaveResult::Written;
+        case ikTGA: {
+            TTGAFile file;
+            file.AssignBitmap(bitmap);
+            file.SaveFile(path);
+            return TSaveResult::Written;
+        }
+        case ikJPEG: {
+            TJPEGImage image;
+            image.CopyFrom(&bitmap);
+            image.SaveFile(path);
+            return TSaveResult::Written;
+        }
         default: return TSaveResult::NoWriter;
     }
 }
