@@ -9,6 +9,7 @@
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
 #include "image/jpeg_image.hpp"
+#include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"
 
 namespace tamberlit {
@@ -30,6 +31,7 @@ std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
         case ikBMP: return std::make_unique<TBitmap>();
         case ikTGA: return std::make_unique<TTGABitmap>();
         case ikJPEG: return std::make_unique<TJPEGImage>();
+        case ikPNG: return std::make_unique<TPNGBitmap>();
         default: return nullptr;  // the codec is not part of this build
     }
 }
@@ -98,6 +100,12 @@ TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
             TTGAFile file;
             file.AssignBitmap(bitmap);
             file.SaveFile(path);
+            return TSaveResult::Written;
+        }
+        case ikPNG: {
+            TPNGBitmap image;
+            image.CopyFrom(&bitmap);
+            image.SaveFile(path);
             return TSaveResult::Written;
         }
         case ikJPEG: {
