@@ -6,6 +6,7 @@
 #include <random>
 
 #include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_lzw.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 
 using namespace tamberlit;
@@ -329,5 +330,174 @@ TEST(GIFFramePixels, AccessOutsideTheFrameIsRefused) {
         FAIL() << "an empty frame gave pixel data";
     } catch (const GIFException& error) {
         EXPECT_STREQ(error.what(), "Image is empty");
+    }
+}
+
+namespace {
+
+// The decoding rules written out plainly, as a check on the decoder's faster
+// ways: every code is walked through the table onto a stack, one value at a
+// time. Codes come from a list instead of a bit stream.
+class TReferenceDecoder {
+public:
+    TReferenceDecoder(const std::vector<int>& codes, int minimumCodeSize)
+        : codes_(codes), clear_(1 << minimumCodeSize), minimumCodeSize_(minimumCodeSize) {}
+
+    // The frame's pixels (fill 0), or an empty vector when the data is circular.
+    std::vector<uint8_t> Decode(size_t pixels) {
+        std::vector<uint8_t> out(pixels, 0);
+        try {
+            for (size_t i = 0; i < pixels; ++i) {
+                const int value = Pull();
+                if (value < 0) break;
+                out[i] = static_cast<uint8_t>(value);
+            }
+            Pull();
+        } catch (const std::runtime_error&) {
+            return {};
+        }
+        return out;
+    }
+
+private:
+    int Fetch() {
+        if (start_) {
+            start_ = false;
+            return clear_;
+        }
+        return index_ < codes_.size() ? codes_[index_++] : -1;
+    }
+    int Pull() {
+        if (!stack_.empty()) {
+            const int value = stack_.back();
+            stack_.pop_back();
+            return value;
+        }
+        int code = Fetch();
+        if (code < 0) return code;
+        if (code == clear_) {
+            for (int i = 0; i < 4096; ++i) {
+                prefix_[i] = 0;
+                suffix_[i] = i < clear_ ? i : 0;
+            }
+            next_ = clear_ + 2;
+            threshold_ = 2 * clear_;
+            do code = Fetch();
+            while (code == clear_);
+            first_ = previous_ = code;
+            return code;
+        }
+        if (code == clear_ + 1) {
+            index_ = codes_.size();
+            return -2;
+        }
+        const int incoming = code;
+        if (code >= next_) {
+            stack_.push_back(first_);
+            code = previous_;
+        }
+        while (code >= clear_) {
+            stack_.push_back(suffix_[code]);
+            if (prefix_[code] == code || stack_.size() > 5000) throw std::runtime_error("circular");
+            code = prefix_[code];
+        }
+        first_ = suffix_[code];
+        stack_.push_back(first_);
+        if (next_ <= 4095) {
+            prefix_[next_] = previous_;
+            suffix_[next_] = first_;
+            ++next_;
+            if (next_ >= threshold_ && threshold_ <= 4095) threshold_ *= 2;
+        }
+        previous_ = incoming;
+        const int value = stack_.back();
+        stack_.pop_back();
+        return value;
+    }
+
+    const std::vector<int>& codes_;
+    size_t index_ = 0;
+    const int clear_;
+    const int minimumCodeSize_;
+    bool start_ = true;
+    int next_ = 0, threshold_ = 0, first_ = 0, previous_ = 0;
+    int prefix_[4096] = {}, suffix_[4096] = {};
+    std::vector<int> stack_;
+};
+
+// A random code stream with the widths a decoder expects: mostly literals and
+// table entries, the string-plus-first-character case, clear codes, and in
+// damaged streams codes beyond the table and raw values after a clear.
+std::vector<TCode> RandomCodes(std::mt19937& random, int minimumCodeSize, size_t count, bool damaged) {
+    const int clear = 1 << minimumCodeSize;
+    int width = minimumCodeSize + 1, next = clear + 2, threshold = 2 * clear;
+    bool afterClear = true;
+    std::vector<TCode> codes;
+    while (codes.size() < count) {
+        const auto pick = random() % 100;
+        int code;
+        if (pick < 2) {
+            code = clear;
+        } else if (damaged && pick < 6) {
+            code = static_cast<int>(random() % (1u << width));
+        } else if (pick < 40 || next == clear + 2) {
+            code = static_cast<int>(random() % static_cast<unsigned>(clear));
+        } else if (pick < 50 && !afterClear) {
+            code = next;
+        } else {
+            code = clear + 2 + static_cast<int>(random() % static_cast<unsigned>(next - clear - 2));
+        }
+        if (code >= (1 << width) || code == clear + 1) continue;
+        codes.push_back({code, width});
+        if (code == clear) {
+            width = minimumCodeSize + 1, next = clear + 2, threshold = 2 * clear;
+            afterClear = true;
+        } else if (afterClear) {
+            afterClear = false;
+        } else if (next <= 4095) {
+            ++next;
+            if (next >= threshold && threshold <= 4095) threshold *= 2, ++width;
+        }
+    }
+    codes.push_back({clear + 1, width});
+    return codes;
+}
+
+}  // namespace
+
+TEST(GIFDecoding, DecoderAgreesWithThePlainTableWalk) {
+    std::mt19937 random(99);
+    for (int round = 0; round < 300; ++round) {
+        const int minimumCodeSize = 2 + static_cast<int>(random() % 7);
+        const bool damaged = round % 3 == 0;
+        const bool interlaced = round % 4 == 1;
+        const int width = 1 + static_cast<int>(random() % 60);
+        const int height = 1 + static_cast<int>(random() % 60);
+        const std::vector<TCode> codes =
+            RandomCodes(random, minimumCodeSize, 200 + random() % 3000, damaged);
+        std::vector<int> values;
+        for (const TCode& code : codes) values.push_back(code.value);
+        std::vector<uint8_t> expected =
+            TReferenceDecoder(values, minimumCodeSize).Decode(static_cast<size_t>(width * height));
+
+        TBytes bytes;
+        AppendDescriptor(bytes, 0, 0, width, height, interlaced ? 0x40 : 0);
+        AppendImageData(bytes, minimumCodeSize, codes, static_cast<size_t>(1 + random() % 255));
+        TFrameLoad load = LoadFrame(bytes);
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (expected.empty()) {
+            EXPECT_EQ(load.error, "Circular decoder table entry");
+            continue;
+        }
+        ASSERT_EQ(load.error, "");
+        if (interlaced) {
+            // Data row k belongs at the k-th row of the pass order.
+            std::vector<uint8_t> placed(expected.size());
+            TInterlacedRows rows(height);
+            for (int k = 0; k < height; ++k, rows.Advance())
+                std::copy_n(expected.begin() + k * width, width, placed.begin() + rows.Row() * width);
+            expected = placed;
+        }
+        EXPECT_EQ(FramePixels(*load.frame), expected);
     }
 }
