@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -35,6 +36,8 @@ TGIFColorMap& TGIFSubImage::ActiveColorMap() {
 bool TGIFSubImage::Empty() const { return !data_ || dataSize_ == 0 || Width() == 0 || Height() == 0; }
 
 void TGIFSubImage::FreeData() {
+    TGIFImage& image = Image();
+    image.decodedUnits_ -= std::min<uint64_t>(image.decodedUnits_, dataSize_);
     data_.reset();
     dataSize_ = 0;
 }

@@ -7,8 +7,6 @@
 
 namespace tamberlit {
 
-void RaiseGIFError(const std::string& message) { throw GIFException(message); }
-
 namespace {
 constexpr size_t windowSize = 64 * 1024;
 }
