@@ -445,3 +445,26 @@ TEST(GIFRegistration, FormatAndClipboardFormatAreRegistered) {
         }
     EXPECT_TRUE(clipboard);
 }
+
+TEST(GIFScreen, ScreenCannotShrinkBelowItsFrames) {
+    TBytes bytes = GIFHeader(4, 3, 1);
+    AppendFrame(bytes, 2, 2, {1, 2, 3, 0}, 2, 0, 1, 1);
+    bytes.U8(0x3B);
+    TGIFImage image;
+    ASSERT_EQ(LoadGIF(image, bytes.Data()).Error, "");
+    image.SetWidth(3);
+    EXPECT_EQ(image.Width(), 3);
+    try {
+        image.SetWidth(2);
+        FAIL() << "the screen became narrower than its frame";
+    } catch (const GIFException& error) {
+        EXPECT_STREQ(error.what(), "Image width too small for contained frames");
+    }
+    try {
+        image.SetHeight(2);
+        FAIL() << "the screen became lower than its frame";
+    } catch (const GIFException& error) {
+        EXPECT_STREQ(error.what(), "Image height too small for contained frames");
+    }
+    EXPECT_EQ(image.Height(), 3);
+}
