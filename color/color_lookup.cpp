@@ -20,6 +20,12 @@ TSlowColorLookup::TSlowColorLookup(HPALETTE palette)
     entries_.assign(palette_->Entries.begin(), palette_->Entries.begin() + colorCount_);
     useCells_ = entries_.size() > CellThreshold;
     if (useCells_) {
+        // An entry equal to an earlier one never wins (the earlier index does).
+        repeated_.assign(entries_.size(), false);
+        for (size_t i = 0; i < entries_.size(); ++i)
+            for (size_t j = 0; j < i && !repeated_[i]; ++j)
+                repeated_[i] = entries_[i].peRed == entries_[j].peRed && entries_[i].peGreen == entries_[j].peGreen &&
+                               entries_[i].peBlue == entries_[j].peBlue;
         cellStart_.assign(CellsPerSide * CellsPerSide * CellsPerSide, NotFilled);
         cellCount_.assign(cellStart_.size(), 0);
     }
@@ -34,6 +40,7 @@ void TSlowColorLookup::FillCell(uint32_t cell) {
     uint32_t least[256];
     uint32_t smallestGreatest = std::numeric_limits<uint32_t>::max();
     for (size_t i = 0; i < entries_.size(); ++i) {
+        if (repeated_[i]) continue;
         const int value[3] = {entries_[i].peRed, entries_[i].peGreen, entries_[i].peBlue};
         int nearDistance = 0;
         int farDistance = 0;
@@ -49,7 +56,7 @@ void TSlowColorLookup::FillCell(uint32_t cell) {
     }
     const size_t start = candidates_.size();
     for (size_t i = 0; i < entries_.size(); ++i)
-        if (least[i] <= smallestGreatest) candidates_.push_back({least[i], static_cast<uint32_t>(i)});
+        if (!repeated_[i] && least[i] <= smallestGreatest) candidates_.push_back({least[i], static_cast<uint32_t>(i)});
     std::sort(candidates_.begin() + static_cast<ptrdiff_t>(start), candidates_.end(),
               [](const TCandidate& a, const TCandidate& b) {
                   return a.LeastDistance != b.LeastDistance ? a.LeastDistance < b.LeastDistance : a.Index < b.Index;
