@@ -20,6 +20,12 @@ TSlowColorLookup::TSlowColorLookup(HPALETTE palette)
     entries_.assign(palette_->Entries.begin(), palette_->Entries.begin() + colorCount_);
     useCells_ = entries_.size() > CellThreshold;
     if (useCells_) {
+        // An entry equal to an earlier one never wins (the earlier index does).
+        repeated_.assign(entries_.size(), false);
+        for (size_t i = 0; i < entries_.size(); ++i)
+            for (size_t j = 0; j < i && !repeated_[i]; ++j)
+                repeated_[i] = entries_[i].peRed == entries_[j].peRed && entries_[i].peGreen == entries_[j].peGreen &&
+                               entries_[i].peBlue == entries_[j].peBlue;
         cellStart_.assign(CellsPerSide * CellsPerSide * CellsPerSide, NotFilled);
         cellCount_.assign(cellStart_.size(), 0);
     }
@@ -34,6 +40,7 @@ void TSlowColorLookup::FillCell(uint32_t cell) {
     uint32_t least[256];
     uint32_t smallestGreatest = std::numeric_limits<uint32_t>::max();
     for (size_t i = 0; i < entries_.size(); ++i) {
+        if (repeated_[i]) continue;
         const int value[3] = {entries_[i].peRed, entries_[i].peGreen, entries_[i].peBlue};
         int nearDistance = 0;
         int farDistance = 0;
@@ -47,31 +54,35 @@ void TSlowColorLookup::FillCell(uint32_t cell) {
         least[i] = static_cast<uint32_t>(nearDistance);
         smallestGreatest = std::min(smallestGreatest, static_cast<uint32_t>(farDistance));
     }
-    cellStart_[cell] = static_cast<uint32_t>(candidates_.size());
+    const size_t start = candidates_.size();
     for (size_t i = 0; i < entries_.size(); ++i)
-        if (least[i] <= smallestGreatest) candidates_.push_back(static_cast<uint8_t>(i));
-    cellCount_[cell] = static_cast<uint16_t>(candidates_.size() - cellStart_[cell]);
+        if (!repeated_[i] && least[i] <= smallestGreatest) candidates_.push_back({least[i], static_cast<uint32_t>(i)});
+    std::sort(candidates_.begin() + static_cast<ptrdiff_t>(start), candidates_.end(),
+              [](const TCandidate& a, const TCandidate& b) {
+                  return a.LeastDistance != b.LeastDistance ? a.LeastDistance < b.LeastDistance : a.Index < b.Index;
+              });
+    cellStart_[cell] = static_cast<uint32_t>(start);
+    cellCount_[cell] = static_cast<uint16_t>(candidates_.size() - start);
 }
 
 uint8_t TSlowColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue) {
-    const uint8_t* candidates = nullptr;
-    size_t count = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    uint8_t best = 0;
     if (useCells_) {
         const uint32_t cell = (uint32_t(red >> CellShift) * CellsPerSide + uint32_t(green >> CellShift)) * CellsPerSide +
                               uint32_t(blue >> CellShift);
         if (cellStart_[cell] == NotFilled) FillCell(cell);
-        candidates = candidates_.data() + cellStart_[cell];
-        count = cellCount_[cell];
-    }
-    int bestDistance = std::numeric_limits<int>::max();
-    uint8_t best = 0;
-    if (candidates) {
-        for (size_t k = 0; k < count; ++k) {
-            const TPaletteEntry& entry = entries_[candidates[k]];
+        const TCandidate* candidate = candidates_.data() + cellStart_[cell];
+        const TCandidate* end = candidate + cellCount_[cell];
+        // An entry whose least distance exceeds the best distance cannot be
+        // nearer, nor equally near; every equally near entry is still seen, and
+        // the lower index wins among them.
+        for (; candidate != end && static_cast<int>(candidate->LeastDistance) <= bestDistance; ++candidate) {
+            const TPaletteEntry& entry = entries_[candidate->Index];
             const int distance = Square(entry.peRed - red) + Square(entry.peGreen - green) + Square(entry.peBlue - blue);
-            if (distance < bestDistance) {
+            if (distance < bestDistance || (distance == bestDistance && candidate->Index < best)) {
                 bestDistance = distance;
-                best = candidates[k];
+                best = static_cast<uint8_t>(candidate->Index);
             }
         }
         return best;
@@ -98,34 +109,6 @@ uint8_t TSlowColorLookup::MapColor(uint8_t red, uint8_t green, uint8_t blue, uin
     outGreen = entries_[index].peGreen;
     outBlue = entries_[index].peBlue;
     return index;
-}
-
-uint8_t TNetscapeColorLookup::MapColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
-                                       uint8_t& outGreen, uint8_t& outBlue) {
-    const int redLevel = (red + 3) / 51;
-    const int greenLevel = (green + 3) / 51;
-    const int blueLevel = (blue + 3) / 51;
-    outRed = static_cast<uint8_t>(redLevel * 51);
-    outGreen = static_cast<uint8_t>(greenLevel * 51);
-    outBlue = static_cast<uint8_t>(blueLevel * 51);
-    return static_cast<uint8_t>(blueLevel + greenLevel * 6 + redLevel * 36);
-}
-
-uint8_t TGrayScaleLookup::MapColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                   uint8_t& outBlue) {
-    const auto grey = static_cast<uint8_t>((77 * red + 150 * green + 29 * blue) >> 8);
-    outRed = outGreen = outBlue = grey;
-    return grey;
-}
-
-uint8_t TMonochromeLookup::MapColor(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                                    uint8_t& outBlue) {
-    if (77 * red + 150 * green + 29 * blue > 32512) {
-        outRed = outGreen = outBlue = 255;
-        return 1;
-    }
-    outRed = outGreen = outBlue = 0;
-    return 0;
 }
 
 }  // namespace tamberlit

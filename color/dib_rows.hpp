@@ -66,7 +66,7 @@ public:
     // Row y (0 = top). The first request allocates the pixel block ("Failed to
     // allocate memory for GIF DIB" when that fails). After Finish() there is no
     // block: "Image has no DIB". Rows outside the image: "Scan line index out of
-    // range". Pixel bytes start out unspecified.
+    // range". Pixel bytes start at zero.
     uint8_t* RowAddress(int y) override;
 
     // Hands the image to the target bitmap; the writer holds nothing afterwards.

@@ -19,13 +19,29 @@ inline uint8_t Adjust(uint8_t value, int32_t error, int32_t rounding, int32_t di
 
 // ---- TDitherEngine
 
-TDitherEngine::TDitherEngine(int width, TColorLookup& lookup) : width_(width), lookup_(lookup) {
+namespace {
+
+template <typename Kind>
+bool Is(const TColorLookup& lookup) {
+    return dynamic_cast<const Kind*>(&lookup) != nullptr;
+}
+
+}  // namespace
+
+TDitherEngine::TDitherEngine(int width, TColorLookup& lookup)
+    : width_(width),
+      lookup_(lookup),
+      lookupKind_(Is<TSlowColorLookup>(lookup)       ? TLookupKind::Slow
+                  : Is<TNetscapeColorLookup>(lookup) ? TLookupKind::Netscape
+                  : Is<TGrayScaleLookup>(lookup)     ? TLookupKind::GrayScale
+                  : Is<TMonochromeLookup>(lookup)    ? TLookupKind::Monochrome
+                                                     : TLookupKind::Other) {
     if (width < 0) throw EInvalidGraphic("Invalid image dimensions");
 }
 
 uint8_t TDitherEngine::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                    uint8_t& outBlue) {
-    return MapAndAdvance(red, green, blue, outRed, outGreen, outBlue);
+    return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
 }
 
 void TDitherEngine::EndRow() {
@@ -33,15 +49,32 @@ void TDitherEngine::EndRow() {
     column_ = direction_ > 0 ? 0 : width_ - 1;
 }
 
-template <typename Ditherer>
-void TDitherEngine::WalkRow(Ditherer& ditherer, const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) {
+template <typename Ditherer, typename LookupType>
+void TDitherEngine::WalkRowWith(Ditherer& ditherer, LookupType& lookup, const uint8_t* pixels, int bytesPerPixel,
+                                uint8_t* indices) {
     uint8_t red, green, blue;
     while (ditherer.InRow()) {
         const int x = ditherer.column_;
         const uint8_t* pixel = pixels + static_cast<ptrdiff_t>(x) * bytesPerPixel;
-        // Qualified: the concrete class is final, so the call is direct.
-        indices[x] = ditherer.Ditherer::DitherPixel(pixel[2], pixel[1], pixel[0], red, green, blue);
+        indices[x] = ditherer.Step(lookup, pixel[2], pixel[1], pixel[0], red, green, blue);
     }
+}
+
+template <typename Ditherer>
+void TDitherEngine::WalkRow(Ditherer& ditherer, const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) {
+    TColorLookup& lookup = ditherer.lookup_;
+    switch (ditherer.lookupKind_) {
+        case TLookupKind::Slow:
+            return WalkRowWith(ditherer, static_cast<TSlowColorLookup&>(lookup), pixels, bytesPerPixel, indices);
+        case TLookupKind::Netscape:
+            return WalkRowWith(ditherer, static_cast<TNetscapeColorLookup&>(lookup), pixels, bytesPerPixel, indices);
+        case TLookupKind::GrayScale:
+            return WalkRowWith(ditherer, static_cast<TGrayScaleLookup&>(lookup), pixels, bytesPerPixel, indices);
+        case TLookupKind::Monochrome:
+            return WalkRowWith(ditherer, static_cast<TMonochromeLookup&>(lookup), pixels, bytesPerPixel, indices);
+        case TLookupKind::Other: break;
+    }
+    WalkRowWith(ditherer, lookup, pixels, bytesPerPixel, indices);
 }
 
 void TDitherEngine::DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) {
@@ -80,12 +113,19 @@ TFloydSteinbergDitherer::TFloydSteinbergDitherer(int width, TColorLookup& lookup
 uint8_t TFloydSteinbergDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                                              uint8_t& outGreen, uint8_t& outBlue) {
     // Past the row's end (a caller's mistake) there is no cell: plain lookup.
-    if (!InRow()) return MapAndAdvance(red, green, blue, outRed, outGreen, outBlue);
+    if (!InRow()) return TDitherEngine::Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+    return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+}
+
+template <typename LookupType>
+uint8_t TFloydSteinbergDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                                      uint8_t& outGreen, uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c)
         adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_] + carried_[c], 8, 16);
-    const uint8_t index = MapAndAdvance(adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index =
+        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     for (int c = 0; c < 3; ++c) {
         const int32_t error = adjusted[c] - obtained[c];
@@ -122,11 +162,18 @@ T5by3Ditherer::T5by3Ditherer(int width, TColorLookup& lookup, int divisor)
 
 uint8_t T5by3Ditherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                    uint8_t& outBlue) {
-    if (!InRow()) return MapAndAdvance(red, green, blue, outRed, outGreen, outBlue);
+    if (!InRow()) return TDitherEngine::Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+    return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+}
+
+template <typename LookupType>
+uint8_t T5by3Ditherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                    uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], divisor_ / 2, divisor_);
-    const uint8_t index = MapAndAdvance(adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index =
+        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const int32_t error[3] = {adjusted[0] - outRed, adjusted[1] - outGreen, adjusted[2] - outBlue};
     if (error[0] != 0 || error[1] != 0 || error[2] != 0) SpreadError(error);
     cursor_ += direction_;
@@ -209,11 +256,18 @@ TSteveArcheDitherer::TSteveArcheDitherer(int width, TColorLookup& lookup)
 
 uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                                          uint8_t& outGreen, uint8_t& outBlue) {
-    if (!InRow()) return MapAndAdvance(red, green, blue, outRed, outGreen, outBlue);
+    if (!InRow()) return TDitherEngine::Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+    return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+}
+
+template <typename LookupType>
+uint8_t TSteveArcheDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                    uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], 100, 200);
-    const uint8_t index = MapAndAdvance(adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index =
+        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     const int d = direction_;
     const int d2 = direction2_;
@@ -261,11 +315,18 @@ TBurkesDitherer::TBurkesDitherer(int width, TColorLookup& lookup)
 
 uint8_t TBurkesDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                                      uint8_t& outBlue) {
-    if (!InRow()) return MapAndAdvance(red, green, blue, outRed, outGreen, outBlue);
+    if (!InRow()) return TDitherEngine::Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+    return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
+}
+
+template <typename LookupType>
+uint8_t TBurkesDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                    uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], 16, 32);
-    const uint8_t index = MapAndAdvance(adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index =
+        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     const int d = direction_;
     const int d2 = direction2_;

@@ -69,19 +69,31 @@ public:
 
 protected:
     bool InRow() const { return column_ >= 0 && column_ < width_; }
-    // The lookup's answer, then column += direction: the step every kind shares.
-    uint8_t MapAndAdvance(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                          uint8_t& outBlue) {
+    // One pixel: the lookup's answer, then column += direction. Each kind has
+    // its own Step around this one; LookupType is TColorLookup for calls from
+    // outside, or the lookup's own (final) class inside DitherRow, where the
+    // call then goes straight to it.
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue) {
         column_ += direction_;
-        return lookup_.MapColor(red, green, blue, outRed, outGreen, outBlue);
+        return lookup.MapColor(red, green, blue, outRed, outGreen, outBlue);
     }
+    // The row walk for a concrete ditherer, chosen once per row by the kind of
+    // lookup.
     template <typename Ditherer>
     static void WalkRow(Ditherer& ditherer, const uint8_t* pixels, int bytesPerPixel, uint8_t* indices);
+    template <typename Ditherer, typename LookupType>
+    static void WalkRowWith(Ditherer& ditherer, LookupType& lookup, const uint8_t* pixels, int bytesPerPixel,
+                            uint8_t* indices);
+
+    enum class TLookupKind : uint8_t { Other, Slow, Netscape, GrayScale, Monochrome };
 
     int direction_ = 1;
     int column_ = 0;
     int width_;
     TColorLookup& lookup_;
+    TLookupKind lookupKind_;
 };
 
 // Error rows: `rows` rows of `cells` cells for each of red, green and blue, in
@@ -113,6 +125,11 @@ public:
     void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
 
 private:
+    friend class TDitherEngine;
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+
     TErrorRows errors_;
     int cursor_ = 0;  // cell of the current pixel: x going right, x + 2 going left
     int32_t carried_[3] = {};
@@ -130,7 +147,11 @@ public:
     void EndRow() override;
 
 protected:
+    friend class TDitherEngine;
     T5by3Ditherer(int width, TColorLookup& lookup, int divisor);
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
     // Adds the kernel's multiples of the errors around the cursor.
     virtual void SpreadError(const int32_t error[3]) = 0;
 
@@ -179,6 +200,11 @@ public:
     void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
 
 private:
+    friend class TDitherEngine;
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+
     TErrorRows errors_;
     int cursor_ = 3;  // cell x + 3 for pixel x
     int direction2_ = 2;
@@ -196,6 +222,11 @@ public:
     void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
 
 private:
+    friend class TDitherEngine;
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+
     TErrorRows errors_;
     int cursor_ = 2;  // cell x + 2 for pixel x
     int direction2_ = 2;
