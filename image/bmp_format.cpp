@@ -131,6 +131,7 @@ THeader ReadHeaders(TStream& stream, TReadMode mode) {
         header.ColorsImportant = U32(b + 36);
     }
 
+    Validate(header, mode);
     if (header.Compression == BI_BITFIELDS) {
         switch (MaskPlace(header.HeaderSize, mode)) {
             case TMaskPlace::None: RaiseInvalidBitmap();
@@ -146,7 +147,6 @@ THeader ReadHeaders(TStream& stream, TReadMode mode) {
                 break;
         }
     }
-    Validate(header, mode);
     return header;
 }
 
