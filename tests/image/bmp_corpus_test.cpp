@@ -10,6 +10,7 @@
 
 #include "image/bitmap.hpp"
 #include "image/bmp_fallback.hpp"
+#include "image/exceptions.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
@@ -150,6 +151,27 @@ TEST(BmpCorpus, EveryFileLoadsAsExpectedOrIsRefused) {
         bool matched = false;
         for (const auto& picture : pictures) matched = matched || outcome.Rgba == picture.second;
         EXPECT_TRUE(matched) << "RGBA SHA-256 " << outcome.Rgba;
+        ++compared;
+    }
+    EXPECT_GE(compared, 90);
+}
+
+// The lenient loader stands behind the strict reader: on every file both read
+// it must give the same colours.
+TEST(BmpCorpus, LenientLoaderAgreesWithTheStrictReader) {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusFolder();
+    int compared = 0;
+    for (const auto& entry : CorpusEntries("bmp/")) {
+        SCOPED_TRACE(entry.Path);
+        const std::string path = CorpusFolder() + "/" + entry.Path;
+        TBitmap strict, lenient;
+        try {
+            strict.LoadFile(path);
+            lenient.SetHandle(LoadBitmapFileLeniently(path));
+        } catch (const Exception&) {
+            continue;
+        }
+        EXPECT_EQ(RgbPixels(lenient), RgbPixels(strict));
         ++compared;
     }
     EXPECT_GE(compared, 90);

@@ -44,6 +44,9 @@ TEST(BmpLenientLoader, TakesWhatTheStrictReaderRefuses) {
          {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255}},
         {"top-down RLE8", File(InfoHeader(2, -2, 8, 1, 2), TBytes().U32(0).U32(0xFF0000), TBytes().U8(1).U8(1).U16(0x0100)),
          {255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"run-length data longer than any picture of its size needs",
+         File(InfoHeader(1, 1, 8, 1, 2), TBytes().U32(0).U32(0xFF0000), TBytes().U16(0x0101).Fill(3 << 20, 0)),
+         {255, 0, 0}},
         {"table cut short by the end of the file", File(InfoHeader(2, 1, 8), TBytes().U32(0xFF0000), {}, 0),
          {0, 0, 0, 0, 0, 0}},
     };
