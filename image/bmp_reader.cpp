@@ -28,8 +28,8 @@ void KeepHeaderFields(TDIBSection& block, const THeader& header, size_t tableSiz
     block.Header.biClrImportant = header.ColorsImportant <= tableSize ? header.ColorsImportant : 0;
 }
 
-// The pixel bytes the header announces: its image size, or the block's size
-// when it gives none.
+// The run-length bytes the header announces: its image size, or the size of
+// the uncompressed rows when it gives none.
 uint64_t AnnouncedImageSize(const THeader& header) {
     return header.ImageSize != 0 ? header.ImageSize : uint64_t(header.Stride()) * uint64_t(header.Rows());
 }
@@ -38,6 +38,8 @@ TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fil
     std::vector<TRGBQuad> table = bmp::ReadColorTable(stream, header, fileStart, fileEnd, TReadMode::Strict);
     const bool paletted = header.BitCount <= 8;
     const size_t tableSize = paletted ? table.size() : 0;
+    TReadResult result;
+    if (!paletted && !table.empty()) result.Palette = CreatePaletteFromColorTable(table);
     std::unique_ptr<TDIBSection> block;
     if (bmp::HasPx32Layout(header)) {
         // The masks say what a plain 32-bit block says: blue, green, red,
@@ -51,14 +53,14 @@ TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fil
     }
     KeepHeaderFields(*block, header, tableSize);
 
-    // A short file loads with its missing rows zero; an image size larger than
-    // the block never makes us read past it.
+    // A short file loads with its missing rows zero. The header's image size
+    // is redundant for uncompressed pixels (the BMP documentation lets it be
+    // 0) and some writers get it wrong, leaving out the row padding: the
+    // block's size decides, so a size too large never reads past the block and
+    // one too small never drops rows the file holds.
     const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
-    const uint64_t count = std::min({AnnouncedImageSize(header), available, uint64_t(block->ImageSize())});
+    const uint64_t count = std::min<uint64_t>(available, block->ImageSize());
     stream.ReadBuffer(block->Bits(), static_cast<size_t>(count));
-
-    TReadResult result;
-    if (!paletted && !table.empty()) result.Palette = CreatePaletteFromColorTable(table);
     result.Block = std::move(block);
     return result;
 }

@@ -72,7 +72,7 @@ TEST(BmpReader, PixelOffsetDecidesWhereThePixelsBegin) {
     }
 }
 
-TEST(BmpReader, ShortDataLeavesZeroRowsAndLargeImageSizesReadNoMore) {
+TEST(BmpReader, ShortDataLeavesZeroRowsAndImageSizesNeitherOverrunNorDropRows) {
     // Two rows of a 1 x 3 picture, bottom first; the top row is missing.
     auto truncated = Load(File(InfoHeader(1, 3, 32), {}, TBytes().U32(0x11223344).U32(0x55667788)));
     EXPECT_EQ(truncated->PixelFormat(), Px32);
@@ -84,6 +84,11 @@ TEST(BmpReader, ShortDataLeavesZeroRowsAndLargeImageSizesReadNoMore) {
     header.Data()[23] = 0x7F;
     auto oversized = Load(File(header, {}, TBytes().U32(0xFF010203).Fill(4096, 0xAB)));
     EXPECT_EQ(RgbaPixels(*oversized), (std::vector<uint8_t>{1, 2, 3, 0xFF}));
+    // An image size that leaves out the row padding drops no row.
+    TBytes unpadded = InfoHeader(1, 2, 24);
+    unpadded.Data()[20] = 6;
+    auto both = Load(File(unpadded, {}, TBytes().U32(0x00030201).U32(0x00060504)));
+    EXPECT_EQ(RgbPixels(*both), (std::vector<uint8_t>{6, 5, 4, 3, 2, 1}));
 }
 
 TEST(BmpReader, HostileHeadersAreRefusedBeforeAnythingIsAllocated) {
