@@ -106,6 +106,8 @@ void FillBlock(TDIBSection& dib, TColor color) {
 // Copies the top-left width x height pixels of one block into another of the
 // same layout.
 void CopyCorner(const TDIBSection& from, TDIBSection& to, int width, int height) {
+    // A block without pixels (0 wide or high) has no memory to copy from.
+    if (width <= 0 || height <= 0) return;
     const int bits = from.BitCount();
     if (bits >= 8) {
         const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(bits / 8);
