@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -100,13 +101,20 @@ std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint32_t seed, const f
     return bytes;
 }
 
-// Sources of the two kinds other than the target's, half of them sharing a
-// target name ("f0.bmp" and "f0.tga" both become "f0.png"), of different
-// sizes so that workers finish out of order, some in a subfolder; one image
-// without alpha and one damaged file.
+// The two source kinds a folder scan lists for a target, in its order (BMP,
+// then PNG, then TGA).
+std::pair<std::string, std::string> SourceKinds(const std::string& target) {
+    if (target == ".bmp") return {".png", ".tga"};
+    if (target == ".png") return {".bmp", ".tga"};
+    return {".bmp", ".png"};
+}
+
+// Sources of the two kinds other than the target's, several pairs sharing a
+// target name ("a0.bmp" and "a0.tga" both become "a0.png"), one pair in a
+// subfolder, single files of different sizes, one image without alpha and
+// one damaged file.
 void MakeSources(const fs::path& folder, const std::string& target) {
-    const std::string first = target == ".bmp" ? ".tga" : ".bmp";
-    const std::string second = target == ".png" ? ".tga" : ".png";
+    const auto [earlier, later] = SourceKinds(target);
     fs::create_directories(folder / "sub");
     auto make = [&](const std::string& kind, const std::string& name, uint32_t width, uint32_t height,
                     uint32_t seed) {
@@ -115,21 +123,24 @@ void MakeSources(const fs::path& folder, const std::string& target) {
                                       : kind == ".tga" ? Tga(width, height, seed)
                                                        : Png(width, height, seed, folder / "scratch.tmp"));
     };
-    const uint32_t sizes[] = {3, 64, 17, 120, 1, 40, 95, 8};
-    for (uint32_t i = 0; i < 16; ++i) {
-        const std::string name = (i % 5 == 4 ? "sub/f" : "f") + std::to_string(i);
-        if (i % 2 == 0) {
-            // Same target name, other picture. The source listed first is slow
-            // to convert and the second quick, so that a run that let them
-            // race would write the first one's picture last.
-            make(first, name, 300, 301, i);
-            make(second, name, 2, 3, 100 + i);
-        } else {
-            make(first, name, sizes[i % 8], sizes[i % 8] + 1, i);
-        }
+    // Three pairs listed first, each a slow source and a quick one: with four
+    // workers and no ordering, a free worker would write the quick later
+    // sources' targets while the slow ones are still being converted, and
+    // the slow ones would land last.
+    for (uint32_t i = 0; i < 3; ++i) {
+        make(earlier, "a" + std::to_string(i), 900, 901, i);
+        make(later, "a" + std::to_string(i), 2, 3, 100 + i);
     }
-    WriteFileBytes((folder / ("opaque" + first)).string(), first == ".bmp" ? Bmp(9, 9, 7, 24) : Tga(9, 9, 7, 24));
-    WriteFileBytes((folder / ("damaged" + first)).string(), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+    make(earlier, "sub/b", 5, 7, 50);
+    make(later, "sub/b", 6, 4, 51);
+    const uint32_t sizes[] = {3, 64, 17, 120, 1, 40, 95, 8};
+    // Few single files of the earlier kind, so that a free worker reaches
+    // the quick sources soon.
+    for (uint32_t i = 0; i < 10; ++i)
+        make(i % 3 == 2 ? earlier : later, "f" + std::to_string(i), sizes[i % 8], sizes[i % 8] + 1, 10 + i);
+    const std::string plain = earlier == ".png" ? later : earlier;  // hand-made bytes
+    WriteFileBytes((folder / ("opaque" + plain)).string(), plain == ".bmp" ? Bmp(9, 9, 7, 24) : Tga(9, 9, 7, 24));
+    WriteFileBytes((folder / ("damaged" + plain)).string(), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
 }
 
 class ParallelRun : public ::testing::TestWithParam<std::string> {};
@@ -166,13 +177,13 @@ TEST_P(ParallelRun, FourWorkersWriteTheFilesOfOne) {
     }
 
     // The later source of a shared name wins, as in the window: the target
-    // comes from the kind the folder scan lists last (BMP, then PNG, then TGA).
-    const std::string last = target == ".tga" ? ".png" : ".tga";
+    // comes from the kind the folder scan lists last.
+    const std::string last = SourceKinds(target).second;
     const fs::path alone = temp.Path() / "alone";
     fs::create_directories(alone);
-    WriteFileBytes((alone / ("f0" + last)).string(), sources.at("f0" + last));
+    WriteFileBytes((alone / ("a0" + last)).string(), sources.at("a0" + last));
     ASSERT_EQ(RunCli("-q -j 1 --to " + target + " " + Quoted(alone.string())).Status, 0);
-    EXPECT_TRUE(ReadFileBytes((alone / ("f0" + target)).string()) == written.at("f0" + target));
+    EXPECT_TRUE(ReadFileBytes((alone / ("a0" + target)).string()) == written.at("a0" + target));
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, ParallelRun, ::testing::Values(".png", ".tga", ".bmp"),
@@ -181,8 +192,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, ParallelRun, ::testing::Values(".png", ".tga",
 TEST(ParallelRunSummary, CountsAgreeWithOneWorker) {
     TTempFolder temp;
     MakeSources(temp.Path(), ".png");
-    // 16 BMP and 8 TGA sources, a 24-bit BMP and a damaged BMP.
-    const std::string expected = "converted 24, skipped as not 32-bit 1, unreadable 1, failed 0";
+    // 7 BMP and 11 TGA sources with alpha, a 24-bit BMP and a damaged BMP.
+    const std::string expected = "converted 18, skipped as not 32-bit 1, unreadable 1, failed 0";
     const TRun one = RunCli("-j 1 --to .png " + Quoted(temp.Path().string()));
     EXPECT_EQ(one.Output.substr(0, expected.size()), expected) << one.Output;
     const TRun four = RunCli("-j 4 --to .png " + Quoted(temp.Path().string()));
