@@ -130,11 +130,11 @@ void TForm1::CreateControls() {
     Label3->setGeometry(39, 88, 290, 65);
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The instructions wrap to five lines in 290 pixels; at the fonts' own
-    // 15-pixel spacing the fifth would be cut off by the label's 65 pixels,
-    // so the lines are set 13 pixels apart (the glyphs are 12 pixels high).
+    // The instructions wrap to five lines in 290 pixels; at the CJK fonts'
+    // own 15-pixel spacing the fifth would be cut off by the label's 65
+    // pixels, so the lines are set about 13 pixels apart (the glyphs are 12).
     Label3->setTextFormat(Qt::RichText);
-    Label3->setText(QStringLiteral("<div style=\"line-height: 87%\">%1</div>").arg(QString::fromUtf8(Label3Caption)));
+    Label3->setText(QStringLiteral("<div style=\"line-height: 86%\">%1</div>").arg(QString::fromUtf8(Label3Caption)));
 
     // The message area: two word-wrapped lines between the instructions and
     // the progress bar, which the batch's "Converting: " texts fill exactly.
