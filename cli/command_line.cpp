@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <charconv>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
 
 #include "app/batch_conversion.hpp"
+#include "cli/batch_plan.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "version.hpp"
@@ -55,18 +57,25 @@ public:
     bool StopRequested() override { return interrupted.load(); }
 
     void SetStatusText(const std::string& text) override {
+        std::lock_guard lock(mutex_);
         status_ = text;
         for (char& c : status_)
             if (c == '\n') c = ' ';
         DrawProgress();
     }
-    void SetProgressRange(int, int maximum) override { maximum_ = maximum; }
-    void SetProgressPosition(int position) override { position_ = position; }
-    void SetProgressVisible(bool visible) override { progressVisible_ = visible; }
+    // The command line shows its own progress over the whole run (SetTotal);
+    // the per-folder progress of the batch driver is not used.
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    void SetProgressVisible(bool) override {}
     void ProcessMessages() override {}
+
+    void SetTotal(size_t total) { total_ = total; }
 
     void FileDone(const std::string& source, const std::string& target, TFileOutcome outcome,
                   const std::string& detail) override {
+        std::lock_guard lock(mutex_);
+        ++finished_;
         switch (outcome) {
             case TFileOutcome::Converted:
                 ++converted_;
@@ -90,17 +99,21 @@ public:
     }
 
     bool ContinueAfterError(const std::string& source, const std::exception& error) override {
+        std::lock_guard lock(mutex_);
+        ++finished_;
         ++failed_;
         Say(err_, "tamberlit-cli: " + source + ": " + error.what());
         return true;
     }
 
     void MissingPath(const std::string& path) {
+        std::lock_guard lock(mutex_);
         ++failed_;
         Say(err_, "tamberlit-cli: " + path + ": no such file or folder");
     }
 
     void PrintSummary() {
+        std::lock_guard lock(mutex_);
         ClearProgress();
         if (options_.Verbosity == TVerbosity::Quiet) return;
         std::string summary = "converted " + std::to_string(converted_) + ", skipped as not 32-bit " +
@@ -122,9 +135,7 @@ private:
     }
     void DrawProgress() {
         if (!showProgress_) return;
-        std::string line = progressVisible_ ? "[" + std::to_string(position_ + 1) + "/" + std::to_string(maximum_) + "] "
-                                            : std::string();
-        line += status_;
+        std::string line = "[" + std::to_string(finished_ + 1) + "/" + std::to_string(total_) + "] " + status_;
         if (line.size() > 100) line = line.substr(0, 97) + "...";
         err_ << "\r\033[K" << line;
         err_.flush();
@@ -143,10 +154,10 @@ private:
     std::ostream& err_;
     bool showProgress_;
     bool drawn_ = false;
+    std::mutex mutex_;
     std::string status_;
-    int maximum_ = 0;
-    int position_ = 0;
-    bool progressVisible_ = false;
+    size_t total_ = 0;
+    size_t finished_ = 0;
     unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0;
 };
 
@@ -263,15 +274,21 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     ::sigaction(SIGINT, &action, &previous);
 
     TCommandLineHost host(options, out, err);
+    std::vector<std::string> paths;
     for (const auto& path : options.Paths) {
-        if (interrupted.load()) break;
         struct stat status {};
         if (::stat(path.c_str(), &status) != 0) {
             host.MissingPath(path);
             continue;
         }
-        ConvertPath(host, path);
+        paths.push_back(path);
     }
+    const TBatchPlan plan = PlanBatch(host, paths);
+    host.SetTotal(plan.Files.size());
+    const unsigned workers = options.Jobs != 0 ? options.Jobs : DefaultWorkerCount();
+    RunBatchPlan(
+        plan, workers, [&](const std::string& file) { ConvertFile(host, file); },
+        [] { return interrupted.load(); });
     host.PrintSummary();
     ::sigaction(SIGINT, &previous, nullptr);
     if (interrupted.load()) return 130;

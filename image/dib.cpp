@@ -1,5 +1,7 @@
 #include "image/dib.hpp"
 
+#include <sys/mman.h>
+
 #include <bit>
 #include <cstring>
 #include <new>
@@ -8,6 +10,22 @@
 #include "image/limits.hpp"
 
 namespace tamberlit {
+
+namespace {
+
+// Asks for huge pages behind a large pixel block. The first touch of fresh
+// memory costs a page fault per 4 KiB page, which made filling a new 64 MiB
+// image several times slower than copying the same bytes; with 2 MiB pages it
+// costs little more than the copy. Only the 2 MiB-aligned interior qualifies.
+void AdviseHugePages(void* block, size_t bytes) {
+    constexpr uintptr_t hugePage = uintptr_t{2} << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + hugePage - 1) & ~(hugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(hugePage - 1);
+    // Advice only: where huge pages are off or refused, nothing changes.
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
 
 int BitCountOf(TPixelFormat format) {
     switch (format) {
@@ -40,6 +58,7 @@ std::unique_ptr<TDIBSection> TDIBSection::Create(int width, int height, int bitC
     if (bytes > 0) {
         dib->bits_.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
         if (!dib->bits_) throw EOutOfMemory("Out of memory");
+        AdviseHugePages(dib->bits_.get(), bytes);
     }
     return dib;
 }
@@ -61,6 +80,7 @@ std::unique_ptr<TDIBSection> TDIBSection::Clone() const {
     if (bytes > 0) {
         copy->bits_.reset(static_cast<uint8_t*>(std::malloc(bytes)));
         if (!copy->bits_) throw EOutOfMemory("Out of memory");
+        AdviseHugePages(copy->bits_.get(), bytes);
         std::memcpy(copy->bits_.get(), bits_.get(), bytes);
     }
     return copy;

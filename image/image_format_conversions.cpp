@@ -8,6 +8,9 @@
 #include "image/bmp_fallback.hpp"
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
+#include "image/jpeg_image.hpp"
+#include "formats/png/png_bitmap.hpp"
+#include "formats/tga/tga_file.hpp"
 
 namespace tamberlit {
 
@@ -26,6 +29,9 @@ constexpr TExtension extensions[] = {
 std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
     switch (kind) {
         case ikBMP: return std::make_unique<TBitmap>();
+        case ikTGA: return std::make_unique<TTGABitmap>();
+        case ikJPEG: return std::make_unique<TJPEGImage>();
+        case ikPNG: return std::make_unique<TPNGBitmap>();
         default: return nullptr;  // the codec is not part of this build
     }
 }
@@ -90,6 +96,24 @@ TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
     if (IsUnwritableFile(path)) return TSaveResult::Unwritable;
     switch (GetImageKind(path)) {
         case ikBMP: bitmap.SaveFile(path); return TSaveResult::Written;
+        case ikTGA: {
+            TTGAFile file;
+            file.AssignBitmap(bitmap);
+            file.SaveFile(path);
+            return TSaveResult::Written;
+        }
+        case ikPNG: {
+            TPNGBitmap image;
+            image.CopyFrom(&bitmap);
+            image.SaveFile(path);
+            return TSaveResult::Written;
+        }
+        case ikJPEG: {
+            TJPEGImage image;
+            image.CopyFrom(&bitmap);
+            image.SaveFile(path);
+            return TSaveResult::Written;
+        }
         default: return TSaveResult::NoWriter;
     }
 }

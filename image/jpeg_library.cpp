@@ -1,0 +1,443 @@
+#include "image/jpeg_library.hpp"
+
+// The library reports a fatal error by calling the error manager's exit
+// routine, which must not return. We leave the library with longjmp, back into
+// the function that called it. That is only sound when no frame between the
+// setjmp and the longjmp holds a C++ object with a destructor, so:
+// - every library call runs inside one of the small "Run..." functions below,
+//   whose frames hold plain data only (references to trivially destructible
+//   records), and which return false after a fatal error;
+// - the callbacks the library calls (source, destination, progress) are plain
+//   too, and never let a C++ exception out;
+// - the C++ caller turns the failure into an exception after the library's
+//   frames are gone, and destroys the library object in a guard.
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h uses FILE
+#include <exception>
+#include <limits>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <jpeglib.h>
+// jerror.h gives the message numbers and the ERREXIT/WARNMS macros.
+#include <jerror.h>
+
+#include "image/exceptions.hpp"
+#include "image/limits.hpp"
+
+namespace tamberlit {
+
+namespace {
+
+// ---------------------------------------------------------------- errors
+
+struct TErrorManager {
+    jpeg_error_mgr pub;  // first member: the library only sees this part
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<TErrorManager*>(info->err)->jump, 1);
+}
+
+// Warnings (level -1) and trace messages go nowhere. The one that matters, the
+// end-of-data warning our source raises for a truncated file, means "decode
+// what there is", which is what we want; corrupt-data warnings leave the
+// library's best picture, as every other viewer shows it.
+void EmitMessage(j_common_ptr, int) {}
+
+void OutputMessage(j_common_ptr) {}
+
+void ResetErrorManager(j_common_ptr info) {
+    info->err->num_warnings = 0;
+    info->err->msg_code = 0;
+}
+
+void InitErrorManager(TErrorManager& error) {
+    jpeg_std_error(&error.pub);
+    error.pub.error_exit = ErrorExit;
+    error.pub.emit_message = EmitMessage;
+    error.pub.output_message = OutputMessage;
+    error.pub.reset_error_mgr = ResetErrorManager;
+}
+
+// ---------------------------------------------------------------- source
+
+// Reads the compressed bytes in place, 4096 at a time.
+struct TMemorySource {
+    jpeg_source_mgr pub;
+    const JOCTET* data;
+    size_t size;
+    size_t position;  // the end of the block the library holds
+};
+
+constexpr size_t SourceBlockSize = 4096;
+const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr info) {
+    auto* source = reinterpret_cast<TMemorySource*>(info->src);
+    if (source->position >= source->size) {
+        if (source->size == 0) ERREXIT(info, JERR_INPUT_EMPTY);
+        // Truncated data: an end-of-image marker lets the library finish the
+        // picture with what it has (the rest stays as the library fills it),
+        // as the library's own stdio source does.
+        WARNMS(info, JWRN_JPEG_EOF);
+        source->pub.next_input_byte = EndOfImage;
+        source->pub.bytes_in_buffer = sizeof EndOfImage;
+        return TRUE;
+    }
+    const size_t count = std::min(SourceBlockSize, source->size - source->position);
+    source->pub.next_input_byte = source->data + source->position;
+    source->pub.bytes_in_buffer = count;
+    source->position += count;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr info, long count) {
+    if (count <= 0) return;
+    auto* source = reinterpret_cast<TMemorySource*>(info->src);
+    auto skip = static_cast<size_t>(count);
+    if (skip <= source->pub.bytes_in_buffer) {
+        source->pub.next_input_byte += skip;
+        source->pub.bytes_in_buffer -= skip;
+        return;
+    }
+    skip -= source->pub.bytes_in_buffer;
+    source->pub.bytes_in_buffer = 0;
+    source->position += std::min(skip, source->size - source->position);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// ---------------------------------------------------------------- destination
+
+// Hands the compressed bytes to a TStream in blocks. A stream error is kept
+// and raised again after the library has been left.
+struct TStreamDestination {
+    jpeg_destination_mgr pub;
+    TStream* stream;
+    std::exception_ptr* failure;
+    JOCTET buffer[1 << 16];
+};
+
+bool WriteBlock(TStreamDestination& destination, size_t count) noexcept {
+    try {
+        destination.stream->WriteBuffer(destination.buffer, count);
+        return true;
+    } catch (...) {
+        *destination.failure = std::current_exception();
+        return false;
+    }
+}
+
+void InitDestination(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<TStreamDestination*>(info->dest);
+    destination->pub.next_output_byte = destination->buffer;
+    destination->pub.free_in_buffer = sizeof destination->buffer;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<TStreamDestination*>(info->dest);
+    if (!WriteBlock(*destination, sizeof destination->buffer)) ERREXIT(info, JERR_FILE_WRITE);
+    destination->pub.next_output_byte = destination->buffer;
+    destination->pub.free_in_buffer = sizeof destination->buffer;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr info) {
+    auto* destination = reinterpret_cast<TStreamDestination*>(info->dest);
+    const size_t count = sizeof destination->buffer - destination->pub.free_in_buffer;
+    if (count > 0 && !WriteBlock(*destination, count)) ERREXIT(info, JERR_FILE_WRITE);
+}
+
+// ---------------------------------------------------------------- decompressor
+
+struct TDecompressor {
+    jpeg_decompress_struct info;
+    TErrorManager error;
+    TMemorySource source;
+    jpeg_progress_mgr progress;
+    long memoryLimit;
+    bool tooManyScans;
+};
+static_assert(std::is_trivially_destructible_v<TDecompressor>);
+
+// Called by the library while it reads scans and rows.
+void LimitScans(j_common_ptr info) {
+    auto* decompressor = static_cast<TDecompressor*>(info->client_data);
+    if (decompressor->info.input_scan_number > MaxJPEGScans) {
+        decompressor->tooManyScans = true;
+        ERREXIT(info, JERR_NOT_COMPILED);  // any code: the flag above says what happened
+    }
+}
+
+void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_t size) {
+    InitErrorManager(decompressor.error);
+    decompressor.info.err = &decompressor.error.pub;
+    decompressor.info.client_data = &decompressor;  // kept by jpeg_create_decompress
+    TMemorySource& source = decompressor.source;
+    source.pub.init_source = InitSource;
+    source.pub.fill_input_buffer = FillInputBuffer;
+    source.pub.skip_input_data = SkipInputData;
+    source.pub.resync_to_restart = jpeg_resync_to_restart;
+    source.pub.term_source = TermSource;
+    source.pub.next_input_byte = nullptr;
+    source.pub.bytes_in_buffer = 0;
+    source.data = data;
+    source.size = size;
+    source.position = 0;
+    decompressor.progress.progress_monitor = LimitScans;
+    decompressor.memoryLimit =
+        static_cast<long>(std::min<uint64_t>(MaxJPEGLibraryMemory(), std::numeric_limits<long>::max()));
+}
+
+// Destroys the library object (a no-op for one never created: the record
+// starts zeroed), also when an error passes.
+class TDecompressorGuard {
+public:
+    explicit TDecompressorGuard(TDecompressor& decompressor) : decompressor_(decompressor) {}
+    ~TDecompressorGuard() { jpeg_destroy_decompress(&decompressor_.info); }
+    TDecompressorGuard(const TDecompressorGuard&) = delete;
+    TDecompressorGuard& operator=(const TDecompressorGuard&) = delete;
+
+private:
+    TDecompressor& decompressor_;
+};
+
+// ---- the calls into the library; plain frames only (see the top of the file)
+
+bool RunReadHeader(TDecompressor& decompressor) {
+    if (setjmp(decompressor.error.jump) != 0) return false;
+    jpeg_create_decompress(&decompressor.info);
+    decompressor.info.src = &decompressor.source.pub;
+    decompressor.info.progress = &decompressor.progress;
+    decompressor.info.mem->max_memory_to_use = decompressor.memoryLimit;
+    jpeg_read_header(&decompressor.info, TRUE);
+    return true;
+}
+
+bool RunSetUpDecoding(TDecompressor& decompressor, const TJPEGSettings& settings) {
+    if (setjmp(decompressor.error.jump) != 0) return false;
+    jpeg_decompress_struct& info = decompressor.info;
+    info.scale_num = 1;
+    info.scale_denom = 1u << settings.Scale;
+    info.do_block_smoothing = settings.Smoothing;
+    // Grey stays exact: one byte per pixel, shown through a palette of all 256
+    // grey levels, never quantised. Colour comes blue-first (JCS_EXT_BGR), the
+    // byte order of our Px24 rows. Four-component files (CMYK, YCCK) have no
+    // conversion to either; the library refuses them in jpeg_start_decompress.
+    const bool grey = settings.Grayscale || info.jpeg_color_space == JCS_GRAYSCALE;
+    info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    info.quantize_colors = !grey && settings.PixelFormat == jf8Bit;
+    if (info.quantize_colors) info.desired_number_of_colors = 236;
+    if (settings.Performance == jpBestSpeed) {
+        info.dct_method = JDCT_IFAST;
+        info.two_pass_quantize = FALSE;
+        info.dither_mode = JDITHER_ORDERED;
+    }
+    info.buffered_image = settings.ProgressiveDisplay && jpeg_has_multiple_scans(&info);
+    if (info.buffered_image && info.quantize_colors && info.two_pass_quantize) info.enable_2pass_quant = TRUE;
+    jpeg_calc_output_dimensions(&info);
+    return true;
+}
+
+bool RunStartDecompress(TDecompressor& decompressor) {
+    if (setjmp(decompressor.error.jump) != 0) return false;
+    // A multi-scan file is read completely here (unless in buffered-image
+    // mode), with the progress monitor counting its scans.
+    jpeg_start_decompress(&decompressor.info);
+    return true;
+}
+
+// The colours the library chose for quantised output, copied out before the
+// library frees them.
+struct TColorMap {
+    int Count;
+    JSAMPLE Entries[256][3];  // in output order: blue, green, red
+};
+
+void ReadAllRows(jpeg_decompress_struct& info, JSAMPROW* rows) {
+    // Our source never suspends, so every call delivers at least one row.
+    while (info.output_scanline < info.output_height)
+        jpeg_read_scanlines(&info, rows + info.output_scanline, info.output_height - info.output_scanline);
+}
+
+bool RunReadRows(TDecompressor& decompressor, JSAMPROW* rows, TColorMap& colorMap) {
+    if (setjmp(decompressor.error.jump) != 0) return false;
+    jpeg_decompress_struct& info = decompressor.info;
+    if (!info.buffered_image) {
+        ReadAllRows(info, rows);
+    } else {
+        // Every scan in turn, each one over the last; the last pass is final.
+        for (;;) {
+            const bool finalPass = jpeg_input_complete(&info);
+            jpeg_start_output(&info, info.input_scan_number);
+            ReadAllRows(info, rows);
+            jpeg_finish_output(&info);
+            if (finalPass) break;
+        }
+    }
+    colorMap.Count = 0;
+    if (info.quantize_colors && info.colormap != nullptr && info.out_color_components == 3) {
+        colorMap.Count = std::min(info.actual_number_of_colors, 256);
+        for (int component = 0; component < 3; ++component)
+            for (int i = 0; i < colorMap.Count; ++i) colorMap.Entries[i][component] = info.colormap[component][i];
+    }
+    jpeg_finish_decompress(&info);
+    return true;
+}
+
+// ---- turning a failure into an exception, now that the library is left
+
+[[noreturn]] void RaiseDecodeError(const TDecompressor& decompressor) {
+    if (decompressor.tooManyScans)
+        throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxJPEGScans) + " scans");
+    const int code = decompressor.error.pub.msg_code;
+    // The memory manager asks for a temporary file when the library's buffers
+    // would exceed max_memory_to_use; we have none to give.
+    if (code == JERR_NO_BACKING_STORE)
+        throw EImageTooLarge("JPEG image needs more than " + std::to_string(decompressor.memoryLimit >> 20) +
+                             " MiB of decoder memory");
+    throw EJPEG(code);
+}
+
+// ---------------------------------------------------------------- compressor
+
+struct TCompressor {
+    jpeg_compress_struct info;
+    TErrorManager error;
+    TStreamDestination destination;
+};
+static_assert(std::is_trivially_destructible_v<TCompressor>);
+
+class TCompressorGuard {
+public:
+    explicit TCompressorGuard(TCompressor& compressor) : compressor_(compressor) {}
+    ~TCompressorGuard() { jpeg_destroy_compress(&compressor_.info); }
+    TCompressorGuard(const TCompressorGuard&) = delete;
+    TCompressorGuard& operator=(const TCompressorGuard&) = delete;
+
+private:
+    TCompressor& compressor_;
+};
+
+bool RunCompress(TCompressor& compressor, const TJPEGSettings& settings, JDIMENSION width, JDIMENSION height,
+                 JSAMPROW* rows) {
+    if (setjmp(compressor.error.jump) != 0) return false;
+    jpeg_compress_struct& info = compressor.info;
+    jpeg_create_compress(&info);
+    info.dest = &compressor.destination.pub;
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;  // the byte order of Px24 rows
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, settings.CompressionQuality, TRUE);  // baseline-compatible tables
+    if (settings.Grayscale) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    if (settings.ProgressiveEncoding) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height)
+        jpeg_write_scanlines(&info, rows + info.next_scanline, info.image_height - info.next_scanline);
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+}  // namespace
+
+uint64_t MaxJPEGLibraryMemory() { return std::max<uint64_t>(uint64_t{64} << 20, 2 * MaxDecodedPixels()); }
+
+TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
+    TDecompressor decompressor{};
+    PrepareDecompressor(decompressor, data, size);
+    TDecompressorGuard guard(decompressor);
+    if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
+    const jpeg_decompress_struct& info = decompressor.info;
+    TJPEGHeader header;
+    header.Width = static_cast<int>(info.image_width);  // at most JPEG_MAX_DIMENSION (65500)
+    header.Height = static_cast<int>(info.image_height);
+    header.Grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
+    header.Progressive = jpeg_has_multiple_scans(&decompressor.info);
+    return header;
+}
+
+void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap) {
+    TDecompressor decompressor{};
+    PrepareDecompressor(decompressor, data, size);
+    TDecompressorGuard guard(decompressor);
+    if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
+    // The library keeps the whole picture's coefficients for a multi-scan file
+    // even when it scales the output down, so the limit applies to the file's
+    // own size before anything is allocated.
+    CheckDecodedSize(decompressor.info.image_width, decompressor.info.image_height);
+    if (!RunSetUpDecoding(decompressor, settings)) RaiseDecodeError(decompressor);
+    if (!RunStartDecompress(decompressor)) RaiseDecodeError(decompressor);
+
+    const jpeg_decompress_struct& info = decompressor.info;
+    const int width = static_cast<int>(info.output_width);
+    const int height = static_cast<int>(info.output_height);
+    const bool oneComponent = info.output_components == 1;
+    if (!oneComponent && info.output_components != 3) throw EJPEG(JERR_CONVERSION_NOTIMPL);
+    bitmap.NewImage(width, height, oneComponent ? Px8 : Px24);
+    if (oneComponent && !info.quantize_colors) {
+        std::vector<TPaletteEntry> grey(256);
+        for (int level = 0; level < 256; ++level) {
+            const auto value = static_cast<uint8_t>(level);
+            grey[level] = TPaletteEntry{value, value, value, 0};
+        }
+        bitmap.SetPalette(CreatePalette(std::move(grey)));
+    }
+    // One pointer per row: the library fills the bitmap's rows in place, top
+    // row first, whatever the stride or the number of rows (one-row pictures
+    // included).
+    std::vector<JSAMPROW> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) rows[y] = bitmap.RowAddress(y);
+    TColorMap colorMap{};
+    if (!RunReadRows(decompressor, rows.data(), colorMap)) RaiseDecodeError(decompressor);
+
+    if (colorMap.Count > 0) {
+        std::vector<TPaletteEntry> entries(static_cast<size_t>(colorMap.Count));
+        for (int i = 0; i < colorMap.Count; ++i) {
+            const JSAMPLE* entry = colorMap.Entries[i];
+            entries[i] = TPaletteEntry{entry[2], entry[1], entry[0], 0};
+        }
+        bitmap.SetPalette(CreatePalette(std::move(entries)));
+    }
+}
+
+void CompressJPEG(TBitmap& bitmap, const TJPEGSettings& settings, TStream& output) {
+    if (bitmap.Empty()) return;
+    // Three components in blue, green, red order: a copy brought to Px24 (the
+    // alpha of a Px32 picture goes, palette pictures are expanded). It shares
+    // the pixels when the bitmap already is Px24.
+    TBitmap source;
+    source.CopyFrom(&bitmap);
+    source.SetPixelFormat(Px24);
+    const int height = source.Height();
+    std::vector<JSAMPROW> rows(static_cast<size_t>(height));
+    // The library only reads the rows it is given.
+    for (int y = 0; y < height; ++y) rows[y] = const_cast<JSAMPROW>(source.ConstRowAddress(y));
+
+    std::exception_ptr failure;
+    TCompressor compressor{};
+    InitErrorManager(compressor.error);
+    compressor.info.err = &compressor.error.pub;
+    TStreamDestination& destination = compressor.destination;
+    destination.pub.init_destination = InitDestination;
+    destination.pub.empty_output_buffer = EmptyOutputBuffer;
+    destination.pub.term_destination = TermDestination;
+    destination.stream = &output;
+    destination.failure = &failure;
+    TCompressorGuard guard(compressor);
+    if (!RunCompress(compressor, settings, static_cast<JDIMENSION>(source.Width()), static_cast<JDIMENSION>(height),
+                     rows.data())) {
+        if (failure) std::rethrow_exception(failure);
+        throw EJPEG(compressor.error.pub.msg_code);
+    }
+}
+
+}  // namespace tamberlit

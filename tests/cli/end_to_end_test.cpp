@@ -1,0 +1,178 @@
+// Runs the tamberlit-cli program on temporary folders, as a user would.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+#include "formats/png/png_bitmap.hpp"
+#include "formats/tga/tga_file.hpp"
+#include "image/image_format_conversions.hpp"
+#include "tests/support/test_support.hpp"
+
+using namespace tamberlit;
+using namespace tamberlit::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+TRun RunCli(const std::vector<std::string>& arguments) {
+    std::string command = Quote(TAMBERLIT_CLI_PATH);
+    for (const auto& argument : arguments) command += " " + Quote(argument);
+    command += " 2>&1";
+    TRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer{};
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), got);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// A picture whose every pixel differs and whose alpha runs through all values.
+void Paint(TBitmap& bitmap, TPixelFormat format, int width, int height, int seed) {
+    bitmap.NewImage(width, height, format);
+    const int step = format == Px32 ? 4 : 3;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bitmap.RowAddress(y);
+        for (int x = 0; x < width; ++x) {
+            uint8_t* pixel = row + step * x;
+            pixel[0] = static_cast<uint8_t>(x * 7 + seed);
+            pixel[1] = static_cast<uint8_t>(y * 13 + seed);
+            pixel[2] = static_cast<uint8_t>(x * y + seed);
+            if (step == 4) pixel[3] = static_cast<uint8_t>(x + y * width);
+        }
+    }
+}
+
+void SaveTga(TBitmap& bitmap, const std::string& path) {
+    TTGAFile file;
+    file.AssignBitmap(bitmap);
+    file.SaveFile(path);
+}
+
+void SavePng(TBitmap& bitmap, const std::string& path) {
+    TPNGBitmap png;
+    png.CopyFrom(&bitmap);
+    png.SaveFile(path);
+}
+
+std::vector<uint8_t> LoadPixels(const std::string& path, TPixelFormat* format = nullptr) {
+    TBitmap bitmap;
+    EXPECT_TRUE(LoadImageFile(path, bitmap)) << path;
+    if (format) *format = bitmap.PixelFormat();
+    return RgbaPixels(bitmap);
+}
+
+}  // namespace
+
+TEST(EndToEnd, TgaAndPngConvertIntoEachOtherKeepingEveryAlphaByte) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 37, 11, 3);
+    fs::create_directories(folder.Path() / "sprites/deep");
+    SaveTga(picture, folder / "sprites/a.tga");
+    SaveTga(picture, folder / "sprites/deep/b.tga");
+
+    TRun run = RunCli({"--to", ".png", folder / "sprites"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("converted 2,"), std::string::npos) << run.output;
+    TPixelFormat format{};
+    EXPECT_EQ(LoadPixels(folder / "sprites/deep/b.png", &format), RgbaPixels(picture));
+    EXPECT_EQ(format, Px32);
+
+    fs::remove(folder.Path() / "sprites/a.tga");
+    fs::remove(folder.Path() / "sprites/deep/b.tga");
+    run = RunCli({"--to", "tga", "-j", "2", folder / "sprites"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(LoadPixels(folder / "sprites/a.tga", &format), RgbaPixels(picture));
+    EXPECT_EQ(format, Px32);
+}
+
+TEST(EndToEnd, AlphaOnlySkipsTwentyFourBitSourcesAndAllConvertsThem) {
+    TTempFolder folder;
+    TBitmap opaque;
+    Paint(opaque, Px24, 5, 4, 9);
+    SavePng(opaque, folder / "opaque.png");
+    TRun run = RunCli({"--to", ".tga", folder.Path().string()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_FALSE(fs::exists(folder.Path() / "opaque.tga"));
+    EXPECT_NE(run.output.find("skipped as not 32-bit 1"), std::string::npos) << run.output;
+
+    run = RunCli({"--to", ".tga", "--all", folder.Path().string()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    TPixelFormat format{};
+    EXPECT_EQ(LoadPixels(folder / "opaque.tga", &format), RgbaPixels(opaque));
+    EXPECT_EQ(format, Px24);
+}
+
+TEST(EndToEnd, ADroppedFileWithTheTargetsExtensionIsRewrittenInPlace) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 8, 8, 1);
+    SaveTga(picture, folder / "same.tga");
+    const auto before = ReadFileBytes(folder / "same.tga");
+    const TRun run = RunCli({"--to", ".tga", folder / "same.tga"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFileBytes(folder / "same.tga"), before);  // our writer gives back the same bytes
+    // ...but inside a folder, files of the target kind are never listed.
+    const TRun folderRun = RunCli({"--to", ".tga", "--verbose", folder.Path().string()});
+    EXPECT_EQ(folderRun.output.find("same.tga"), std::string::npos) << folderRun.output;
+}
+
+TEST(EndToEnd, OneBadFileNeverCostsTheRestOfTheBatch) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 4, 4, 2);
+    SaveTga(picture, folder / "a.tga");
+    SaveTga(picture, folder / "c.tga");
+    WriteFileBytes(folder / "b.tga", {1, 2, 3});                  // unreadable
+    fs::create_directory(folder.Path() / "a.png");               // the target is a folder: the write fails
+    const TRun run = RunCli({"--to", ".png", "-j", "1", folder.Path().string()});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("a.tga: "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("converted 1, skipped as not 32-bit 0, unreadable 1, failed 1"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(fs::is_regular_file(folder.Path() / "c.png"));
+    EXPECT_EQ(ReadFileBytes(folder / "b.tga"), (std::vector<uint8_t>{1, 2, 3}));  // sources are only read
+}
+
+TEST(EndToEnd, ReadOnlyTargetsAreLeftAlone) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 4, 4, 2);
+    SaveTga(picture, folder / "a.tga");
+    WriteFileBytes(folder / "a.png", {42});
+    fs::permissions(folder.Path() / "a.png", fs::perms::owner_read | fs::perms::group_read);
+    const TRun run = RunCli({folder / "a.tga"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFileBytes(folder / "a.png"), (std::vector<uint8_t>{42}));
+    EXPECT_NE(run.output.find("read-only target left as it is"), std::string::npos) << run.output;
+}
+
+TEST(EndToEnd, MaxPixelsRefusesLargerImages) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 20, 20, 2);
+    SaveTga(picture, folder / "big.tga");
+    const TRun run = RunCli({"--max-pixels", "100", "--verbose", folder / "big.tga"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("unreadable " + (folder / "big.tga") + ": Image too large"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(fs::exists(folder.Path() / "big.png"));
+}
