@@ -52,18 +52,20 @@ void WriteBmp(const std::string& path, TPixelFormat format, int width, int heigh
     WriteFileBytes(path, bytes.Data());
 }
 
-void WriteTga32(const std::string& path, int width, int height, int seed) {
+void WriteTga(const std::string& path, TPixelFormat format, int width, int height, int seed) {
     // TGA 2.0: 18-byte header, no identification field, no colour map.
+    const bool alpha = format == Px32;
     TBytes bytes;
-    bytes.U8(0).U8(0).U8(2);          // id length, colour map type, type 2 (true colour)
-    bytes.U16(0).U16(0).U8(0);        // colour map specification
-    bytes.U16(0).U16(0);              // x and y origin
+    bytes.U8(0).U8(0).U8(2);    // id length, colour map type, type 2 (true colour)
+    bytes.U16(0).U16(0).U8(0);  // colour map specification
+    bytes.U16(0).U16(0);        // x and y origin
     bytes.U16(static_cast<unsigned>(width)).U16(static_cast<unsigned>(height));
-    bytes.U8(32).U8(0x28);            // 32 bits per pixel; 8 alpha bits, top-left origin
+    bytes.U8(alpha ? 32 : 24).U8(alpha ? 0x28 : 0x20);  // 8 alpha bits or none; top-left origin
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const TPixel pixel = PixelAt(x, y, width, seed, true);
-            bytes.U8(pixel.Blue).U8(pixel.Green).U8(pixel.Red).U8(pixel.Alpha);
+            const TPixel pixel = PixelAt(x, y, width, seed, alpha);
+            bytes.U8(pixel.Blue).U8(pixel.Green).U8(pixel.Red);
+            if (alpha) bytes.U8(pixel.Alpha);
         }
     WriteFileBytes(path, bytes.Data());
 }
@@ -85,10 +87,19 @@ std::vector<uint8_t> ReadPixels(const std::string& path, TPixelFormat* format) {
     return RgbaPixels(bitmap);
 }
 
+bool BmpReaderPresent() {
+    static const bool present = [] {
+        TTempFolder folder;
+        WriteBmp(folder / "probe.bmp", Px32, 2, 2, 1);
+        return !ReadPixels(folder / "probe.bmp").empty();
+    }();
+    return present;
+}
+
 bool ConversionCodecsPresent() {
     static const bool present = [] {
         TTempFolder folder;
-        WriteTga32(folder / "probe.tga", 2, 2, 1);
+        WriteTga(folder / "probe.tga", Px32, 2, 2, 1);
         TBitmap bitmap;
         if (!LoadImageFile(folder / "probe.tga", bitmap)) return false;
         if (SaveImageFile(bitmap, folder / "probe.png") != TSaveResult::Written) return false;

@@ -15,10 +15,11 @@
 namespace tamberlit::testing {
 
 // A width x height picture whose pixels depend on seed; alpha varies when
-// format is Px32. Written through the BMP writer.
+// format is Px32 (else 24 bits per pixel). An uncompressed bottom-up BMP.
 void WriteBmp(const std::string& path, TPixelFormat format, int width, int height, int seed);
-// The same picture as an uncompressed 32-bit TGA (type 2, top-left origin).
-void WriteTga32(const std::string& path, int width, int height, int seed);
+// The same picture as an uncompressed TGA (type 2, top-left origin) of 24 or
+// 32 bits per pixel.
+void WriteTga(const std::string& path, TPixelFormat format, int width, int height, int seed);
 // What a reader makes of the file: R, G, B, A bytes, top row first; empty when
 // nothing could read it. format receives the bitmap's pixel format.
 std::vector<uint8_t> ReadPixels(const std::string& path, TPixelFormat* format = nullptr);
@@ -28,6 +29,8 @@ std::vector<uint8_t> ExpectedPixels(int width, int height, int seed, bool alpha)
 // True when this build reads TGA and writes and reads PNG; the tests that
 // convert files need those codecs.
 bool ConversionCodecsPresent();
+// True when this build reads BMP files.
+bool BmpReaderPresent();
 
 QUrl FileUrl(const std::string& path);
 QList<QUrl> FileUrls(const std::vector<std::string>& paths);
