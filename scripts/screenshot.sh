@@ -2,23 +2,24 @@
 # Takes a picture of the conversion window on a virtual X server (Xvfb), as
 # the README shows it.
 # Usage: scripts/screenshot.sh [BUILD_FOLDER] [OUTPUT.png]
-# Needs xvfb, xauth, xdotool, python3-gi and gir1.2-gtk-3.0 (scripts/install-deps.sh gui).
+# Needs xvfb, xdotool, python3-gi and gir1.2-gtk-3.0 (scripts/install-deps.sh gui).
 set -eu
 
 build=${1:-build}
 output=${2:-docs/screenshot.png}
 program=$build/app/tamberlit
 [ -x "$program" ] || { echo "screenshot: $program is missing; build first (make build)" >&2; exit 1; }
-for tool in xvfb-run xdotool /usr/bin/python3; do
+for tool in Xvfb xdotool /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing (scripts/install-deps.sh gui)" >&2; exit 1; }
 done
 
 if [ "${TAMBERLIT_SCREENSHOT_INNER:-}" != 1 ]; then
   export TAMBERLIT_SCREENSHOT_INNER=1
-  exec xvfb-run -a -s "-screen 0 800x600x24 -nolisten tcp" "$0" "$build" "$output"
+  exec "$(dirname "$0")/with-xvfb.sh" "$0" "$build" "$output"
 fi
 
 # From here on we run on the virtual display.
+export QT_QPA_PLATFORM=xcb
 "$program" &
 window_pid=$!
 trap 'kill "$window_pid" 2>/dev/null || true' EXIT

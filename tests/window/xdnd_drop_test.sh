@@ -16,17 +16,17 @@ skip() {
 }
 
 if [ "${TAMBERLIT_XDND_INNER:-}" != 1 ]; then
-  command -v xvfb-run >/dev/null || skip "xvfb-run is missing (Debian: xvfb, xauth)"
   command -v Xvfb >/dev/null || skip "Xvfb is missing (Debian: xvfb)"
   command -v xdotool >/dev/null || skip "xdotool is missing"
   [ -f "$drag_source" ] || skip "no drag source at $drag_source"
   /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "3.0"); from gi.repository import Gtk' 2>/dev/null ||
     skip "python3-gi or gir1.2-gtk-3.0 is missing"
   export TAMBERLIT_XDND_INNER=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+  exec "$(dirname "$0")/../../scripts/with-xvfb.sh" "$0" "$@"
 fi
 
 # From here on we run on the virtual display.
+export QT_QPA_PLATFORM=xcb
 work=$(mktemp -d)
 app_pid=
 source_pid=
