@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -105,21 +106,26 @@ TPixelFormat TDIBSection::Format() const {
 namespace {
 
 // One colour channel described by a mask: value = ((pixel & mask) >> shift),
-// widened to 8 bits as value * 255 / maximum. A zero mask gives 0.
+// widened to 8 bits as value * 255 / maximum; a channel wider than 8 bits
+// gives its top 8 bits, as the platform's conversion does. A zero mask gives 0.
 struct TMaskChannel {
     uint32_t mask = 0;
     int shift = 0;
     uint32_t maximum = 0;
+    int narrowing = 0;  // bits dropped from a channel wider than 8 bits
 
     explicit TMaskChannel(uint32_t m) : mask(m) {
         if (mask != 0) {
             shift = std::countr_zero(mask);
             maximum = mask >> shift;
+            narrowing = std::max(0, static_cast<int>(std::bit_width(maximum)) - 8);
         }
     }
     uint8_t Decode(uint32_t pixel) const {
         if (maximum == 0) return 0;
-        return static_cast<uint8_t>(uint64_t((pixel & mask) >> shift) * 255 / maximum);
+        const uint32_t value = (pixel & mask) >> shift;
+        if (narrowing > 0) return static_cast<uint8_t>(value >> narrowing);
+        return static_cast<uint8_t>(value * 255 / maximum);
     }
     uint32_t Encode(uint8_t value) const {
         if (maximum == 0) return 0;

@@ -9,6 +9,7 @@
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
 #include "image/jpeg_image.hpp"
+#include "formats/gif/gif_image.hpp"
 #include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"
 
@@ -32,6 +33,7 @@ std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
         case ikTGA: return std::make_unique<TTGABitmap>();
         case ikJPEG: return std::make_unique<TJPEGImage>();
         case ikPNG: return std::make_unique<TPNGBitmap>();
+        case ikGIF: return std::make_unique<TGIFImage>();
         default: return nullptr;  // the codec is not part of this build
     }
 }

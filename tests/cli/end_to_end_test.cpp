@@ -104,6 +104,45 @@ TEST(EndToEnd, TgaAndPngConvertIntoEachOtherKeepingEveryAlphaByte) {
     EXPECT_EQ(format, Px32);
 }
 
+TEST(EndToEnd, BmpAndTgaConvertIntoEachOtherWithIdenticalPixelsAndAlpha) {
+    TTempFolder folder;
+    TBitmap first;
+    Paint(first, Px32, 31, 7, 5);
+    TBitmap second;
+    Paint(second, Px32, 1, 1, 200);
+    first.SaveFile(folder / "first.bmp");
+    fs::create_directory(folder.Path() / "more");
+    second.SaveFile(folder / "more/second.bmp");
+
+    TRun run = RunCli({"--to", ".tga", folder.Path().string()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* name : {"first.bmp", "more/second.bmp"}) fs::rename(folder / name, folder / (std::string(name) + ".orig"));
+    run = RunCli({"--to", ".bmp", folder.Path().string()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadFileBytes(folder / "first.bmp"), ReadFileBytes(folder / "first.bmp.orig"));
+    EXPECT_EQ(ReadFileBytes(folder / "more/second.bmp"), ReadFileBytes(folder / "more/second.bmp.orig"));
+}
+
+TEST(EndToEnd, AFolderOfEveryKindConvertsToEachTarget) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 13, 9, 77);
+    picture.SaveFile(folder / "a.bmp");
+    SaveTga(picture, folder / "b.tga");
+    SavePng(picture, folder / "c.png");
+    const std::vector<std::string> stems = {"a", "b", "c"};
+    for (const std::string target : {".png", ".tga", ".bmp"}) {
+        const TRun run = RunCli({"--to", target, folder.Path().string()});
+        ASSERT_EQ(run.status, 0) << run.output;
+        for (const auto& stem : stems) {
+            const std::string output = folder / (stem + target);
+            TPixelFormat format{};
+            EXPECT_EQ(LoadPixels(output, &format), RgbaPixels(picture)) << output;
+            EXPECT_EQ(format, Px32) << output;
+        }
+    }
+}
+
 TEST(EndToEnd, AlphaOnlySkipsTwentyFourBitSourcesAndAllConvertsThem) {
     TTempFolder folder;
     TBitmap opaque;

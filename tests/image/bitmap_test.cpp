@@ -334,3 +334,12 @@ TEST(BitmapLimits, HugeBlocksAreRefusedBeforeAllocation) {
     EXPECT_NO_THROW(TDIBSection::Create(10, 10, 8));
     SetMaxDecodedPixels(DefaultMaxPixels);
 }
+
+TEST(BitmapSizing, GrowingAZeroWidthBitmapGivesAWhiteBlock) {
+    TBitmap bitmap;
+    bitmap.SetHeight(2);  // 0 x 2: a block without pixel memory
+    bitmap.SetWidth(3);
+    ASSERT_EQ(bitmap.Width(), 3);
+    ASSERT_EQ(bitmap.Height(), 2);
+    EXPECT_EQ(bitmap.Canvas().Pixel(2, 1), clWhite);
+}

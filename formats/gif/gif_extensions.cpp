@@ -1,0 +1,316 @@
+#include "formats/gif/gif_extensions.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "formats/gif/gif_image.hpp"
+
+namespace tamberlit {
+
+namespace {
+
+// Every stored string or block costs its bytes and the bookkeeping around it.
+constexpr uint64_t stringOverhead = 32;
+
+template <class T>
+std::unique_ptr<TGIFExtension> CreateExtension(TGIFSubImage& frame) {
+    return std::make_unique<T>(frame);
+}
+
+// The base class of any extension answers itself.
+const TGIFExtensionClass* ResolveSelf(const TGIFExtensionClass& self, TGIFReader&) { return &self; }
+
+// Application extensions look at the block size and the identifier that
+// follow the label. A block size of 10 is a known writer fault (the
+// identifier lacks one byte of its authentication code): such a block is kept
+// as an unknown application extension. Any other size than 11 is left to the
+// class asked, which fails to read it.
+const TGIFExtensionClass* ResolveApplication(const TGIFExtensionClass& self, TGIFReader& reader) {
+    const int64_t start = reader.Position();
+    const int size = reader.ReadByte();
+    if (size < 0) return nullptr;
+    if (size == 10) {
+        uint8_t skipped[10];
+        if (reader.Read(skipped, 10) != 10) return nullptr;
+        return &GIFUnknownAppExtensionClass;
+    }
+    if (size == 11) {
+        TGIFApplicationExtension::TIdentifier identifier;
+        if (reader.Read(identifier.data(), identifier.size()) == identifier.size()) {
+            const TGIFExtensionClass* found = FindAppExtensionClass(identifier);
+            return found ? found : &GIFUnknownAppExtensionClass;
+        }
+    }
+    reader.Seek(start);
+    return &self;
+}
+
+struct TLabelEntry {
+    uint8_t label;
+    const TGIFExtensionClass* type;
+};
+
+struct TIdentifierEntry {
+    const char* identifier;  // 11 bytes
+    const TGIFExtensionClass* type;
+};
+
+const TLabelEntry extensionRegistry[] = {
+    {GIFLabelPlainText, &GIFTextExtensionClass},
+    {GIFLabelGraphicControl, &GIFGraphicControlExtensionClass},
+    {GIFLabelComment, &GIFCommentExtensionClass},
+    {GIFLabelApplication, &GIFApplicationExtensionClass},
+};
+
+const TIdentifierEntry appExtensionRegistry[] = {
+    {"NETSCAPE2.0", &GIFAppExtNSLoopClass},
+    {"ANIMEXTS1.0", &GIFAppExtNSLoopClass},
+};
+
+}  // namespace
+
+const TGIFExtensionClass GIFGraphicControlExtensionClass = {"TGIFGraphicControlExtension", ResolveSelf,
+                                                            CreateExtension<TGIFGraphicControlExtension>};
+const TGIFExtensionClass GIFTextExtensionClass = {"TGIFTextExtension", ResolveSelf,
+                                                  CreateExtension<TGIFTextExtension>};
+const TGIFExtensionClass GIFCommentExtensionClass = {"TGIFCommentExtension", ResolveSelf,
+                                                     CreateExtension<TGIFCommentExtension>};
+const TGIFExtensionClass GIFApplicationExtensionClass = {"TGIFApplicationExtension", ResolveApplication,
+                                                         CreateExtension<TGIFApplicationExtension>};
+const TGIFExtensionClass GIFUnknownAppExtensionClass = {"TGIFUnknownAppExtension", ResolveApplication,
+                                                        CreateExtension<TGIFUnknownAppExtension>};
+const TGIFExtensionClass GIFAppExtNSLoopClass = {"TGIFAppExtNSLoop", ResolveApplication,
+                                                 CreateExtension<TGIFAppExtNSLoop>};
+
+const TGIFExtensionClass* FindExtensionClass(uint8_t label) {
+    for (auto entry = std::rbegin(extensionRegistry); entry != std::rend(extensionRegistry); ++entry)
+        if (entry->label == label) return entry->type;
+    return nullptr;
+}
+
+const TGIFExtensionClass* FindAppExtensionClass(const TGIFApplicationExtension::TIdentifier& identifier) {
+    for (auto entry = std::rbegin(appExtensionRegistry); entry != std::rend(appExtensionRegistry); ++entry)
+        if (std::memcmp(entry->identifier, identifier.data(), identifier.size()) == 0) return entry->type;
+    return nullptr;
+}
+
+const TGIFExtensionClass* ResolveExtensionClass(TGIFReader& reader) {
+    const int64_t start = reader.Position();
+    const int label = reader.ReadByte();
+    const TGIFExtensionClass* found = label < 0 ? nullptr : FindExtensionClass(static_cast<uint8_t>(label));
+    // Each class may answer a more specific one; the answer is final when a
+    // class answers itself. Every step that answers another class has read at
+    // least one byte, so this ends at the latest with the stream.
+    while (found) {
+        const TGIFExtensionClass* next = found->ResolveExtensionClass(*found, reader);
+        if (next == found) break;
+        found = next;
+    }
+    reader.Seek(start);
+    return found;
+}
+
+void ReadSubBlockStrings(TGIFReader& reader, std::vector<std::string>& strings, TGIFImage& image) {
+    strings.clear();
+    for (int size = reader.ReadByte(); size > 0; size = reader.ReadByte()) {
+        image.ChargeDecoded(static_cast<uint64_t>(size) + stringOverhead);
+        std::string text(static_cast<size_t>(size), '\0');
+        reader.ReadExact(text.data(), text.size());
+        strings.push_back(std::move(text));
+    }
+}
+
+// ---------------------------------------------------------------- TGIFExtension
+
+TGIFExtension::TGIFExtension(TGIFSubImage& frame) : TGIFItem(frame.Image()), frame_(&frame) {}
+
+void TGIFExtension::Load(TGIFReader& reader) {
+    uint8_t introducer[2];
+    reader.ReadExact(introducer, 2);
+    if (introducer[0] != GIFExtensionIntroducer) RaiseGIFError(GIFText::InvalidExtensionIntroducer);
+    if (introducer[1] != ExtensionLabel()) RaiseGIFError(GIFText::ExtensionInstanceMismatch);
+    LoadData(reader);
+}
+
+// ---------------------------------------------------------------- graphic control
+
+TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage& frame) : TGIFExtension(frame) {
+    if (!frame.graphicControl_) frame.graphicControl_ = this;
+}
+
+TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
+    TGIFSubImage& frame = Frame();
+    if (Transparent()) frame.transparent_ = false;
+    if (frame.graphicControl_ == this) frame.graphicControl_ = nullptr;
+}
+
+const TGIFExtensionClass& TGIFGraphicControlExtension::ExtensionClass() const {
+    return GIFGraphicControlExtensionClass;
+}
+
+void TGIFGraphicControlExtension::SetTransparentColorIndex(int index) {
+    TGIFColorMap& colors = Frame().ActiveColorMap();
+    if (colors.Count() > 0 && index >= colors.Count()) {
+        ReportWarning(gsWarning, GIFText::InvalidColorIndex);
+        index = 0;
+    }
+    record_.TransparentColorIndex = static_cast<uint8_t>(index);
+}
+
+void TGIFGraphicControlExtension::LoadData(TGIFReader& reader) {
+    // Read as one record: a short read replaces only the bytes that arrived.
+    uint8_t bytes[6] = {record_.BlockSize,
+                        record_.PackedFields,
+                        static_cast<uint8_t>(record_.Delay),
+                        static_cast<uint8_t>(record_.Delay >> 8),
+                        record_.TransparentColorIndex,
+                        record_.Terminator};
+    const size_t got = reader.Read(bytes, sizeof bytes);
+    record_.BlockSize = bytes[0];
+    record_.PackedFields = bytes[1];
+    record_.Delay = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
+    record_.TransparentColorIndex = bytes[4];
+    record_.Terminator = bytes[5];
+    if (got < sizeof bytes) {
+        ReportWarning(gsWarning, GIFText::PrematureEndOfData);
+        return;
+    }
+    if (Transparent()) Frame().transparent_ = true;
+}
+
+// ---------------------------------------------------------------- plain text
+
+const TGIFExtensionClass& TGIFTextExtension::ExtensionClass() const { return GIFTextExtensionClass; }
+
+void TGIFTextExtension::LoadData(TGIFReader& reader) {
+    uint8_t bytes[13];
+    reader.ReadExact(bytes, sizeof bytes);
+    auto word = [&](int offset) { return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8); };
+    record_.BlockSize = bytes[0];
+    record_.Left = word(1);
+    record_.Top = word(3);
+    record_.Width = word(5);
+    record_.Height = word(7);
+    record_.CellWidth = bytes[9];
+    record_.CellHeight = bytes[10];
+    record_.ForegroundColorIndex = bytes[11];
+    record_.BackgroundColorIndex = bytes[12];
+    ReadSubBlockStrings(reader, Text, Image());
+}
+
+// ---------------------------------------------------------------- comment
+
+const TGIFExtensionClass& TGIFCommentExtension::ExtensionClass() const { return GIFCommentExtensionClass; }
+
+void TGIFCommentExtension::LoadData(TGIFReader& reader) { ReadSubBlockStrings(reader, Comment, Image()); }
+
+// ---------------------------------------------------------------- application
+
+const TGIFExtensionClass& TGIFApplicationExtension::ExtensionClass() const { return GIFApplicationExtensionClass; }
+
+void TGIFApplicationExtension::LoadData(TGIFReader& reader) {
+    uint8_t size;
+    reader.ReadExact(&size, 1);
+    if (size == 10) {
+        // The 10 identifier bytes, and the byte after them in place of the
+        // missing last byte; that byte is then read again as data.
+        Identifier.fill(0);
+        reader.ReadExact(Identifier.data(), 10);
+        const int next = reader.ReadByte();
+        if (next >= 0) {
+            Identifier[10] = static_cast<uint8_t>(next);
+            reader.StepBack();
+        }
+    } else if (size < 11) {
+        RaiseGIFError(GIFText::UnsupportedAppExtBlockSize);
+    } else {
+        reader.ReadExact(Identifier.data(), Identifier.size());
+        reader.Skip(size - 11);
+    }
+    ReadAppData(reader);
+}
+
+// An application block whose size the resolution did not accept has no reader.
+void TGIFApplicationExtension::ReadAppData(TGIFReader&) { RaiseGIFError(GIFText::UnsupportedAppExtBlockSize); }
+
+const TGIFExtensionClass& TGIFUnknownAppExtension::ExtensionClass() const { return GIFUnknownAppExtensionClass; }
+
+void TGIFUnknownAppExtension::ReadAppData(TGIFReader& reader) {
+    Blocks.clear();
+    for (int size = reader.ReadByte(); size > 0; size = reader.ReadByte()) {
+        Image().ChargeDecoded(static_cast<uint64_t>(size) + stringOverhead);
+        TGIFBlock block;
+        block.Data.resize(static_cast<size_t>(size));
+        reader.ReadExact(block.Data.data(), block.Data.size());
+        Blocks.push_back(std::move(block));
+    }
+}
+
+TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage& frame) : TGIFApplicationExtension(frame) {
+    std::memcpy(Identifier.data(), "NETSCAPE2.0", Identifier.size());
+}
+
+const TGIFExtensionClass& TGIFAppExtNSLoop::ExtensionClass() const { return GIFAppExtNSLoopClass; }
+
+void TGIFAppExtNSLoop::ReadAppData(TGIFReader& reader) {
+    // Sub-blocks: a size, an id whose low three bits give the kind (1 loop
+    // count, 2 buffer size), then the value. The end of the stream ends the data.
+    for (;;) {
+        const int size = reader.ReadByte();
+        if (size <= 0) return;
+        const int id = reader.ReadByte();
+        if (id < 0) return;
+        switch (id & 7) {
+            case 1: {
+                if (size < 3) RaiseGIFError(GIFText::InvalidGIFData);
+                uint8_t bytes[2];
+                reader.ReadExact(bytes, 2);
+                Loops = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+                reader.Skip(size - 3);
+                break;
+            }
+            case 2: {
+                if (size < 5) RaiseGIFError(GIFText::InvalidGIFData);
+                uint8_t bytes[4];
+                reader.ReadExact(bytes, 4);
+                BufferSize = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                             uint32_t(bytes[3]) << 24;
+                reader.Skip(size - 5);
+                break;
+            }
+            default: reader.Skip(size - 1); break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- TGIFExtensionList
+
+void TGIFExtensionList::Clear() {
+    // Destroy from the last to the first, so that a frame's graphic control
+    // reference is cleared by the extension that set it.
+    while (!items_.empty()) items_.pop_back();
+}
+
+void TGIFExtensionList::Load(TGIFReader& reader) {
+    int byte = reader.ReadByte();
+    if (byte < 0) return;
+    while (byte != GIFImageSeparator && byte != GIFTrailer) {
+        if (byte != GIFExtensionIntroducer) {
+            frame_.ReportWarning(gsWarning, GIFText::InvalidExtensionIntroducer);
+            break;
+        }
+        const TGIFExtensionClass* type = ResolveExtensionClass(reader);
+        if (!type) RaiseGIFError(GIFText::UnknownExtensionType);
+        reader.StepBack();
+        frame_.Image().ChargeDecoded(stringOverhead);
+        std::unique_ptr<TGIFExtension> extension = type->Create(frame_);
+        extension->Load(reader);  // on an error the instance goes with the unwinding
+        items_.push_back(std::move(extension));
+        byte = reader.ReadByte();
+        if (byte < 0) return;
+    }
+    reader.StepBack();
+}
+
+}  // namespace tamberlit
