@@ -244,6 +244,16 @@ TEST(GIFEncoders, RunLengthCodesStayShortForLongRuns) {
     EXPECT_LT(EncodeData(RLE, 8, 256, random, 100, 100).size(), 10000u * 9 / 8 + 10000u / 40 + 20);
 }
 
+TEST(GIFEncoders, RunLengthCodesFollowTheDecodersTable) {
+    // 10 pixels of value 1: the pixel, then the codes the decoder is about to
+    // define (runs of 2, 3, 4), right after the first clear code.
+    const std::vector<uint8_t> data = EncodeData(RLE, 8, 256, std::vector<uint8_t>(10, 1), 10, 1);
+    ASSERT_EQ(data.at(0), 8);
+    const TCodeTrace codes = TraceCodes(std::vector<uint8_t>(data.begin() + 2, data.end() - 1), 8);
+    EXPECT_EQ(codes.Codes, (std::vector<int>{256, 1, 258, 259, 260, 257}));
+    for (size_t i = 2; i + 1 < codes.Codes.size(); ++i) EXPECT_EQ(codes.Codes[i], codes.NextSlot[i]);
+}
+
 TEST(GIFEncoders, HashTableNeverRunsOutOfSlotsOnOneHalf) {
     // Probing by doubling modulo 8009 stays within 4004 slots; keys that all
     // start there must still find room (a 2-bit table holds 4089 entries).
