@@ -6,17 +6,20 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 ARGS       ?=
+PREFIX     ?=
+# GUI=OFF builds everything but the window and skips the Qt packages.
+GUI        ?= ON
 BENCH_BUILD ?= build-release
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run install screenshot bench clean
 
 all: build
 
 deps:
-	@scripts/install-deps.sh build
+	@scripts/install-deps.sh build $(if $(filter ON,$(GUI)),gui)
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DTAMBERLIT_GUI=$(GUI) $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -24,9 +27,25 @@ build: configure
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# Until the window exists this runs the command line (its help without ARGS).
+# Opens the window; with ARGS it runs the command line on them instead (and
+# without the window, built with GUI=OFF, it shows the command line's help).
 run: build
-	@$(BUILD)/cli/tamberlit-cli $(if $(strip $(ARGS)),$(ARGS),--help)
+ifneq ($(strip $(ARGS)),)
+	@$(BUILD)/cli/tamberlit-cli $(ARGS)
+else ifeq ($(GUI),ON)
+	@$(BUILD)/app/tamberlit
+else
+	@$(BUILD)/cli/tamberlit-cli --help
+endif
+
+# Installs both programs, the desktop entry and the icon (under /usr/local
+# unless PREFIX says otherwise; DESTDIR is honoured).
+install: build
+	@cmake --install $(BUILD) $(if $(strip $(PREFIX)),--prefix $(PREFIX))
+
+# Renews docs/screenshot.png from the window on a virtual X server.
+screenshot: build
+	@scripts/screenshot.sh $(BUILD) docs/screenshot.png
 
 # The comparison against peer tools (README, "Performance"): a Release build of
 # the command line and the bench programs, then bench/compare.

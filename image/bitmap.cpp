@@ -131,6 +131,13 @@ void CopyCorner(const TDIBSection& from, TDIBSection& to, int width, int height)
 
 TBitmap::TBitmap() : image_(std::make_shared<TBitmapImage>()) {}
 
+void TBitmap::ReplaceImage(std::shared_ptr<TBitmapImage> image) {
+    std::lock_guard lock(BitmapImageLock());
+    image_.swap(image);
+    // The old image, possibly its last reference, goes here, under the lock.
+    image.reset();
+}
+
 TBitmap::~TBitmap() {
     std::lock_guard lock(BitmapImageLock());
     image_.reset();
@@ -139,31 +146,17 @@ TBitmap::~TBitmap() {
 void TBitmap::CopyFrom(TGraphic* source) {
     if (source == this) return;
     if (source == nullptr) {
-        auto empty = std::make_shared<TBitmapImage>();
-        {
-            std::lock_guard lock(BitmapImageLock());
-            image_.swap(empty);
-        }
+        ReplaceImage(std::make_shared<TBitmapImage>());
         formatRequested_ = false;
         Changed();
         return;
     }
     if (auto* bitmap = dynamic_cast<TBitmap*>(source)) {
-        std::shared_ptr<TBitmapImage> previous;
-        {
-            std::lock_guard lock(BitmapImageLock());
-            previous = std::move(image_);
-            image_ = bitmap->image_;
-        }
+        ReplaceImage(bitmap->image_);
         formatRequested_ = bitmap->formatRequested_;
         requestedFormat_ = bitmap->requestedFormat_;
         Transparent = bitmap->Transparent;
         TransparentColor = bitmap->TransparentColor;
-        {
-            // The last reference to the old image may go here.
-            std::lock_guard lock(BitmapImageLock());
-            previous.reset();
-        }
         Changed();
         return;
     }
@@ -190,9 +183,8 @@ void TBitmap::MakePrivate() {
     }
     // Nobody writes into an image while we hold a reference to it: a writer
     // first sees the count above 1 and makes its own copy.
-    auto copy = shared->Clone();
+    ReplaceImage(shared->Clone());
     std::lock_guard lock(BitmapImageLock());
-    image_ = std::move(copy);
     shared.reset();
 }
 
@@ -251,14 +243,7 @@ void TBitmap::Resize(int width, int height) {
     image->Palette = image_->Palette;
     image->OS2Format = image_->OS2Format;
     image->Halftone = old ? image_->Halftone : formatRequested_ && requestedFormat_ == Px8;
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image_.swap(image);
-    }
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image.reset();
-    }
+    ReplaceImage(std::move(image));
     Changed();
 }
 
@@ -286,14 +271,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         image->Halftone = image_->Halftone;
     }
     image->Handle = std::move(block);
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image_.swap(image);
-    }
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image.reset();
-    }
+    ReplaceImage(std::move(image));
     formatRequested_ = false;
     Changed();
 }
@@ -303,14 +281,7 @@ void TBitmap::NewImage(int width, int height, TPixelFormat format) {
     auto image = std::make_shared<TBitmapImage>();
     image->Handle = CreateBlock(format, width, height, nullptr);
     image->Halftone = format == Px8;
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image_.swap(image);
-    }
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image.reset();
-    }
+    ReplaceImage(std::move(image));
     formatRequested_ = false;
 }
 
@@ -337,14 +308,7 @@ TDIBSection* TBitmap::Handle() {
 void TBitmap::SetHandle(HBITMAP handle) {
     auto image = std::make_shared<TBitmapImage>();
     image->Handle = std::move(handle);
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image_.swap(image);
-    }
-    {
-        std::lock_guard lock(BitmapImageLock());
-        image.reset();
-    }
+    ReplaceImage(std::move(image));
     formatRequested_ = false;
     Changed();
 }
@@ -353,7 +317,7 @@ HBITMAP TBitmap::DetachHandle() {
     if (!Dib()) return nullptr;
     MakePrivate();
     HBITMAP handle = std::move(image_->Handle);
-    image_ = std::make_shared<TBitmapImage>();
+    ReplaceImage(std::make_shared<TBitmapImage>());
     Changed();
     return handle;
 }

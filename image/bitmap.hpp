@@ -111,6 +111,8 @@ protected:
 private:
     friend class TCanvas;
     void MakePrivate();
+    // Swaps in another image under the process-wide lock.
+    void ReplaceImage(std::shared_ptr<TBitmapImage> image);
     void Resize(int width, int height);
     const TDIBSection* Dib() const { return image_->Handle.get(); }
     TDIBSection* MutableDib();

@@ -1,6 +1,7 @@
 #include "image/palette.hpp"
 
 #include <limits>
+#include <type_traits>
 
 namespace tamberlit {
 
@@ -29,13 +30,24 @@ std::vector<TRGBQuad> ColorTableFromPalette(const HPALETTE& palette) {
     return table;
 }
 
-uint32_t NearestColorTableIndex(const TRGBQuad* table, size_t count, uint8_t red, uint8_t green, uint8_t blue) {
+namespace {
+
+// The smallest sum of squared differences; the lowest index wins a tie.
+template <typename TEntry>
+uint32_t NearestIndex(const TEntry* entries, size_t count, uint8_t red, uint8_t green, uint8_t blue) {
     uint32_t best = 0;
     int bestDistance = std::numeric_limits<int>::max();
     for (size_t i = 0; i < count; ++i) {
-        const int dr = int(table[i].rgbRed) - red;
-        const int dg = int(table[i].rgbGreen) - green;
-        const int db = int(table[i].rgbBlue) - blue;
+        int dr, dg, db;
+        if constexpr (std::is_same_v<TEntry, TRGBQuad>) {
+            dr = int(entries[i].rgbRed) - red;
+            dg = int(entries[i].rgbGreen) - green;
+            db = int(entries[i].rgbBlue) - blue;
+        } else {
+            dr = int(entries[i].peRed) - red;
+            dg = int(entries[i].peGreen) - green;
+            db = int(entries[i].peBlue) - blue;
+        }
         const int distance = dr * dr + dg * dg + db * db;
         if (distance < bestDistance) {
             bestDistance = distance;
@@ -46,23 +58,15 @@ uint32_t NearestColorTableIndex(const TRGBQuad* table, size_t count, uint8_t red
     return best;
 }
 
+}  // namespace
+
+uint32_t NearestColorTableIndex(const TRGBQuad* table, size_t count, uint8_t red, uint8_t green, uint8_t blue) {
+    return NearestIndex(table, count, red, green, blue);
+}
+
 uint32_t GetNearestPaletteIndex(const HPALETTE& palette, TColor color) {
     if (!palette) return 0;
-    uint32_t best = 0;
-    int bestDistance = std::numeric_limits<int>::max();
-    const auto& entries = palette->Entries;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const int dr = int(entries[i].peRed) - RedOf(color);
-        const int dg = int(entries[i].peGreen) - GreenOf(color);
-        const int db = int(entries[i].peBlue) - BlueOf(color);
-        const int distance = dr * dr + dg * dg + db * db;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = static_cast<uint32_t>(i);
-            if (distance == 0) break;
-        }
-    }
-    return best;
+    return NearestIndex(palette->Entries.data(), palette->Entries.size(), RedOf(color), GreenOf(color), BlueOf(color));
 }
 
 namespace {

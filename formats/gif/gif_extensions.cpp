@@ -158,6 +158,25 @@ void TGIFGraphicControlExtension::SetTransparentColorIndex(int index) {
     record_.TransparentColorIndex = static_cast<uint8_t>(index);
 }
 
+void TGIFGraphicControlExtension::SetTransparent(bool transparent) {
+    record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~0x01) | (transparent ? 0x01 : 0));
+    // As when read: any transparent graphic control marks the frame.
+    if (transparent)
+        Frame().transparent_ = true;
+    else if (Frame().graphicControl_ == this)
+        Frame().transparent_ = false;
+}
+
+void TGIFGraphicControlExtension::SetUserInput(bool userInput) {
+    record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~0x02) | (userInput ? 0x02 : 0));
+}
+
+void TGIFGraphicControlExtension::SetDisposal(int disposal) {
+    record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~0x1C) | (disposal & 0x07) << 2);
+}
+
+void TGIFGraphicControlExtension::SetDelay(int delay) { record_.Delay = static_cast<uint16_t>(delay); }
+
 void TGIFGraphicControlExtension::LoadData(TGIFReader& reader) {
     // Read as one record: a short read replaces only the bytes that arrived.
     uint8_t bytes[6] = {record_.BlockSize,

@@ -45,9 +45,14 @@ public:
 
     // Reads introducer and label, then the block's own data.
     void Load(TGIFReader& reader) override;
+    // Writes introducer and label, then the block's own data.
+    void Save(TStream& stream) override;
+    // Every extension block is a GIF89a feature.
+    TGIFVersion RequiredVersion() const override { return gv89a; }
 
 protected:
     virtual void LoadData(TGIFReader& reader) = 0;
+    virtual void SaveData(TStream& stream) = 0;
 
 private:
     TGIFSubImage* frame_;
@@ -79,11 +84,18 @@ public:
     // An index not below the count of a non-empty active colour table reports
     // "Invalid color index" and stores 0.
     void SetTransparentColorIndex(int index);
+    // Sets or clears the transparent flag; the frame's transparent mark follows.
+    void SetTransparent(bool transparent);
+    void SetUserInput(bool userInput);
+    void SetDisposal(int disposal);  // 0 to 7
+    void SetDelay(int delay);        // hundredths of a second, 0 to 65535
 
 protected:
     void LoadData(TGIFReader& reader) override;
+    void SaveData(TStream& stream) override;
 
 private:
+    friend class TGIFSubImage;  // follows re-mapped colour indices
     TRecord record_;
 };
 
@@ -101,10 +113,12 @@ public:
     uint8_t ExtensionLabel() const override { return GIFLabelPlainText; }
     const TGIFExtensionClass& ExtensionClass() const override;
     const TRecord& Record() const { return record_; }
+    void SetRecord(const TRecord& record) { record_ = record; }
     std::vector<std::string> Text;  // one string per data sub-block
 
 protected:
     void LoadData(TGIFReader& reader) override;
+    void SaveData(TStream& stream) override;
 
 private:
     TRecord record_;
@@ -120,6 +134,7 @@ public:
 
 protected:
     void LoadData(TGIFReader& reader) override;
+    void SaveData(TStream& stream) override;
 };
 
 // Application extension (label 0xFF): an 11-byte identifier (8 bytes of
@@ -138,7 +153,11 @@ public:
 
 protected:
     void LoadData(TGIFReader& reader) override;
+    void SaveData(TStream& stream) override;
     virtual void ReadAppData(TGIFReader& reader);
+    // The data sub-blocks after the identifier, with their terminator. The
+    // base class has none: it writes the terminator alone.
+    virtual void WriteAppData(TStream& stream);
 };
 
 // One data sub-block kept as it was read.
@@ -157,6 +176,7 @@ public:
 
 protected:
     void ReadAppData(TGIFReader& reader) override;
+    void WriteAppData(TStream& stream) override;
 };
 
 // The looping extension ("NETSCAPE2.0", also "ANIMEXTS1.0").
@@ -169,6 +189,7 @@ public:
 
 protected:
     void ReadAppData(TGIFReader& reader) override;
+    void WriteAppData(TStream& stream) override;
 };
 
 // The extensions of one frame, in file order; the list owns them.
@@ -183,6 +204,7 @@ public:
     // Reads the run of extensions in front of a frame's image; leaves the reader
     // at the byte that ended the run.
     void Load(TGIFReader& reader);
+    void Save(TStream& stream) const;
 
 private:
     TGIFSubImage& frame_;
@@ -206,5 +228,8 @@ extern const TGIFExtensionClass GIFAppExtNSLoopClass;
 
 // Data sub-blocks as strings (one per sub-block) up to the zero-length block.
 void ReadSubBlockStrings(TGIFReader& reader, std::vector<std::string>& strings, TGIFImage& image);
+// Each string as data sub-blocks of 255 bytes and a last shorter one (an empty
+// string writes none), then one zero-length block.
+void WriteSubBlockStrings(TStream& stream, const std::vector<std::string>& strings);
 
 }  // namespace tamberlit

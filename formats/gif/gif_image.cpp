@@ -270,6 +270,4 @@ void TGIFImage::CheckTrailer(TGIFReader& reader) {
     if (byte >= 0 && byte != GIFTrailer) ReportWarning(nullptr, gsWarning, GIFText::InvalidImageTrailer);
 }
 
-void TGIFImage::SaveToStream(TStream&) { throw EInvalidGraphicOperation("GIF writing is not available"); }
-
 }  // namespace tamberlit

@@ -24,6 +24,9 @@ public:
     explicit TGIFGlobalColorMap(TGIFHeader& header) : header_(header) {}
     void ReportWarning(TGIFSeverity severity, const std::string& message) override;
     void Changed() override;
+    // Over the frames whose active table this is (those without a local table).
+    void CountUsage(uint64_t (&counts)[MaxColors]) override;
+    void Remap(const uint8_t (&map)[MaxColors]) override;
 
 private:
     TGIFHeader& header_;
@@ -35,6 +38,8 @@ public:
     explicit TGIFLocalColorMap(TGIFSubImage& frame) : frame_(frame) {}
     void ReportWarning(TGIFSeverity severity, const std::string& message) override;
     void Changed() override;
+    void CountUsage(uint64_t (&counts)[MaxColors]) override;
+    void Remap(const uint8_t (&map)[MaxColors]) override;
 
 private:
     TGIFSubImage& frame_;
@@ -54,6 +59,11 @@ public:
 
     explicit TGIFHeader(TGIFImage& image) : TGIFItem(image), colorMap_(*this) {}
     void Load(TGIFReader& reader) override;
+    // Signature and version, logical screen descriptor (with its packed byte
+    // recomputed from the colour tables) and global colour table.
+    void Save(TStream& stream) override;
+    // The highest version the frames need; gvUnknown without frames.
+    TGIFVersion RequiredVersion() const override;
     void Clear();
 
     TScreenDescriptor Descriptor;
@@ -80,7 +90,31 @@ public:
 
     // Reads extensions, descriptor, local colour table and image data.
     void Load(TGIFReader& reader) override;
+    // Writes extensions and, for a frame that is not empty, descriptor, local
+    // colour table and image data.
+    void Save(TStream& stream) override;
+    // GIF89a when the frame has extensions or a sorted local colour table.
+    TGIFVersion RequiredVersion() const override;
     void Clear();
+
+    // ---- building a frame
+    // From another frame (of any image): descriptor, transparent mark, pixels,
+    // local colour table, extensions and bitmap. nullptr clears the frame.
+    void CopyFrom(const TGIFSubImage* source);
+    // From a TBitmap: palette bitmaps as they are, others reduced to 256
+    // colours or fewer with the image's reduction settings; a transparent
+    // bitmap's transparent colour becomes the frame's transparent index. Any
+    // other graphic is assigned to a bitmap first. nullptr clears the frame.
+    void CopyFrom(TGraphic* source);
+
+    // Position and size on the logical screen. A new size drops the pixels (new
+    // ones are zero); a frame beyond the logical screen enlarges it.
+    void SetLeft(int left) { SetBounds(left, Top(), Width(), Height()); }
+    void SetTop(int top) { SetBounds(Left(), top, Width(), Height()); }
+    void SetWidth(int width) { SetBounds(Left(), Top(), width, Height()); }
+    void SetHeight(int height) { SetBounds(Left(), Top(), Width(), height); }
+    void SetBounds(int left, int top, int width, int height);
+    void SetInterlaced(bool interlaced);
 
     TGIFExtensionList& Extensions() { return extensions_; }
     const TGIFExtensionList& Extensions() const { return extensions_; }
@@ -127,7 +161,16 @@ public:
 private:
     friend class TGIFGraphicControlExtension;
     friend class TGIFLocalColorMap;
+    friend class TGIFGlobalColorMap;
     friend void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader);
+
+    void ImportBitmap(TBitmap& source);
+    void ImportRows(TBitmap& bitmap);
+    void ApplyTransparency(const TBitmap& source);
+    // Checks and sets the bounds; enlarges the logical screen when needed.
+    // Returns whether the size changed.
+    bool PlaceOnScreen(int left, int top, int width, int height);
+    void RemapPixels(const uint8_t (&map)[TGIFColorMap::MaxColors]);
 
     // Pixel data of the frame's size, not initialised, after the size checks.
     uint8_t* AllocateData();
@@ -200,8 +243,18 @@ public:
     // error the frames read completely before it stay, the stream goes back to
     // where it was and the error passes on.
     void LoadFromStream(TStream& stream) override;
-    // Writing GIF files is not part of this build.
+    // Writes the image as a GIF stream: header, frames, trailer. An image
+    // without frames raises "Unsupported GIF version".
     void SaveToStream(TStream& stream) override;
+
+    // From a TGIFImage: header, settings and every frame. From any other
+    // graphic: one frame made from its picture (TGIFSubImage::CopyFrom).
+    // nullptr clears the image.
+    void CopyFrom(TGraphic* source) override;
+    // Appends a frame made from a graphic (nullptr raises "Object type not
+    // supported for operation") or copied from a frame.
+    TGIFSubImage& Add(TGraphic* source);
+    TGIFSubImage& Add(const TGIFSubImage& source);
 
     void Clear();
 
@@ -246,6 +299,8 @@ private:
     friend class TGIFSubImage;
 
     void LoadFrames(TGIFReader& reader);
+    // The largest bits per pixel over the global and all local colour tables.
+    int HighestBitsPerPixel() const;
     void CheckTrailer(TGIFReader& reader);
     [[noreturn]] void RaiseNoColorTable();
 

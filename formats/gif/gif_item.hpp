@@ -14,6 +14,10 @@ namespace tamberlit {
 
 class TGIFImage;
 
+// The GIF version an item needs when written: GIF87a unless it uses a feature
+// GIF89a added (extension blocks, the sort flag of a local colour table).
+enum TGIFVersion { gvUnknown = 0, gv87a = 1, gv89a = 2 };
+
 // Any part of a GIF file; knows the image that owns it.
 class TGIFItem {
 public:
@@ -31,6 +35,13 @@ public:
     void LoadFromStream(TStream& stream);
     void LoadFile(const std::string& path);
     virtual void Load(TGIFReader& reader) = 0;
+
+    virtual TGIFVersion RequiredVersion() const { return gv87a; }
+    // Writes the item at the stream's position.
+    void SaveToStream(TStream& stream) { Save(stream); }
+    // Writes the item alone to a file, replacing it only once all is written.
+    void SaveFile(const std::string& path);
+    virtual void Save(TStream& stream) = 0;
 
 private:
     TGIFImage* image_;
@@ -76,6 +87,17 @@ public:
     void Clear();
     // Reads count R, G, B triplets (exact, or "Premature end of data").
     void LoadColors(TGIFReader& reader, int count);
+    // Writes the entries as R, G, B triplets, then zero triplets up to
+    // 2^BitsPerPixel() entries (a table in the file always has a power of 2).
+    void SaveColors(TStream& stream) const;
+    // Replaces the entries (at most 256 are kept).
+    void Assign(const TGIFColor* colors, int count);
+
+    // Sorts the entries by how many pixels use them, most used first, and
+    // marks the table optimized. When the order changes, the pixels (and the
+    // transparent index of their frames) follow their colours and entries no
+    // pixel uses are dropped. Only for tables of more than one entry.
+    void Optimize();
 
     // 0 for no entries, else the smallest b >= 1 with 2^b >= count.
     static int BitsForColorCount(int count);
@@ -84,6 +106,10 @@ public:
     virtual void ReportWarning(TGIFSeverity severity, const std::string& message) = 0;
     // The table changed: its owner drops what it built from it.
     virtual void Changed() = 0;
+    // For Optimize: adds the number of pixels using each entry to counts, and
+    // moves every counted pixel (and transparent index) i to map[i].
+    virtual void CountUsage(uint64_t (&counts)[MaxColors]) = 0;
+    virtual void Remap(const uint8_t (&map)[MaxColors]) = 0;
 
 protected:
     void GrowFor(int count);

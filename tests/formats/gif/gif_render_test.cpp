@@ -152,13 +152,25 @@ TEST(GIFRendering, ImageWithoutFramesEmptiesTheBitmap) {
 }
 
 TEST(GIFRendering, OtherTargetsAreRefused) {
+    // A graphic that takes pictures only through their AssignTo.
+    class TOtherGraphic : public TGraphic {
+    public:
+        const char* ClassName() const override { return "TOtherGraphic"; }
+        bool Empty() const override { return true; }
+        int Width() const override { return 0; }
+        int Height() const override { return 0; }
+        void SetWidth(int) override {}
+        void SetHeight(int) override {}
+        void LoadFromStream(TStream&) override {}
+        void SaveToStream(TStream&) override {}
+    };
     TGIFImage image;
-    TGIFImage other;
+    TOtherGraphic other;
     try {
         other.CopyFrom(&image);
-        FAIL() << "a GIF image took another";
+        FAIL() << "a GIF image was assigned to another kind of graphic";
     } catch (const EConvertError& error) {
-        EXPECT_STREQ(error.what(), "Cannot assign a TGIFImage to a TGIFImage");
+        EXPECT_STREQ(error.what(), "Cannot assign a TGIFImage to a TOtherGraphic");
     }
 }
 
