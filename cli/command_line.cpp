@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <charconv>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "app/batch_conversion.hpp"
@@ -135,9 +137,8 @@ private:
     }
     void DrawProgress() {
         if (!showProgress_) return;
-        std::string line = "[" + std::to_string(finished_ + 1) + "/" + std::to_string(total_) + "] " + status_;
-        if (line.size() > 100) line = line.substr(0, 97) + "...";
-        err_ << "\r\033[K" << line;
+        err_ << "\r\033[K[" << finished_ + 1 << '/' << total_ << "] "
+             << std::string_view(status_).substr(0, std::min<size_t>(status_.size(), 100));
         err_.flush();
         drawn_ = true;
     }

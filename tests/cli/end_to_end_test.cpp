@@ -25,13 +25,21 @@ struct TRun {
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : text) {
+        if (c == '\'')
+            quoted.append("'\\''");
+        else
+            quoted.push_back(c);
+    }
     return quoted + "'";
 }
 
 TRun RunCli(const std::vector<std::string>& arguments) {
     std::string command = Quote(TAMBERLIT_CLI_PATH);
-    for (const auto& argument : arguments) command += " " + Quote(argument);
+    for (const auto& argument : arguments) {
+        command.push_back(' ');
+        command.append(Quote(argument));
+    }
     command += " 2>&1";
     TRun run;
     FILE* pipe = ::popen(command.c_str(), "r");

@@ -170,11 +170,11 @@ std::vector<TPngChunk> ListChunks(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> MakeChunk(const std::string& type, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> chunk;
     const auto length = static_cast<uint32_t>(data.size());
-    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<uint8_t>(length >> shift));
-    chunk.insert(chunk.end(), type.begin(), type.end());
-    chunk.insert(chunk.end(), data.begin(), data.end());
+    std::vector<uint8_t> chunk(8 + data.size());
+    for (int i = 0; i < 4; ++i) chunk[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    for (size_t i = 0; i < 4 && i < type.size(); ++i) chunk[4 + i] = static_cast<uint8_t>(type[i]);
+    std::copy(data.begin(), data.end(), chunk.begin() + 8);
     const uLong crc = crc32(crc32(0, nullptr, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
     for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<uint8_t>(crc >> shift));
     return chunk;
@@ -182,10 +182,11 @@ std::vector<uint8_t> MakeChunk(const std::string& type, const std::vector<uint8_
 
 std::vector<uint8_t> InsertAfterHeader(const std::vector<uint8_t>& file, const std::vector<uint8_t>& chunk) {
     // Signature (8) + IHDR (4 + 4 + 13 + 4).
-    const auto at = file.begin() + 33;
-    std::vector<uint8_t> result(file.begin(), at);
-    result.insert(result.end(), chunk.begin(), chunk.end());
-    result.insert(result.end(), at, file.end());
+    constexpr size_t at = 33;
+    std::vector<uint8_t> result(file.size() + chunk.size());
+    std::copy(file.begin(), file.begin() + at, result.begin());
+    std::copy(chunk.begin(), chunk.end(), result.begin() + at);
+    std::copy(file.begin() + at, file.end(), result.begin() + at + static_cast<ptrdiff_t>(chunk.size()));
     return result;
 }
 
