@@ -26,7 +26,45 @@ void AdviseHugePages(void* block, size_t bytes) {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool mapLargeBlocks = false;  // let the sanitizer watch every block's bounds
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool mapLargeBlocks = false;
+#else
+constexpr bool mapLargeBlocks = true;
+#endif
+#else
+constexpr bool mapLargeBlocks = true;
+#endif
+
+// From this size on a block is mapped. Below it malloc's pools serve better.
+// (Left to malloc, large blocks freed and taken again come from its heap, and
+// calloc must then clear memory the decoder overwrites anyway.)
+constexpr size_t mappedBlockSize = size_t{1} << 20;
+
 }  // namespace
+
+void TPixelMemoryDeleter::operator()(uint8_t* bytes) const {
+    if (mappedBytes != 0)
+        ::munmap(bytes, mappedBytes);
+    else
+        std::free(bytes);
+}
+
+TPixelMemory AllocatePixelMemory(size_t bytes, TPixelFill fill) {
+    if (bytes == 0) return TPixelMemory();
+    if (mapLargeBlocks && bytes >= mappedBlockSize) {
+        void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) throw EOutOfMemory("Out of memory");
+        AdviseHugePages(block, bytes);
+        return TPixelMemory(static_cast<uint8_t*>(block), TPixelMemoryDeleter{bytes});
+    }
+    void* block = fill == TPixelFill::Zero ? std::calloc(bytes, 1) : std::malloc(bytes);
+    if (!block) throw EOutOfMemory("Out of memory");
+    AdviseHugePages(block, bytes);
+    return TPixelMemory(static_cast<uint8_t*>(block));
+}
 
 int BitCountOf(TPixelFormat format) {
     switch (format) {
@@ -56,11 +94,7 @@ std::unique_ptr<TDIBSection> TDIBSection::Create(int width, int height, int bitC
     if (masks) std::memcpy(dib->Masks, masks, sizeof dib->Masks);
     dib->ColorTable = std::move(colorTable);
     const size_t bytes = dib->stride_ * static_cast<size_t>(rows);
-    if (bytes > 0) {
-        dib->bits_.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
-        if (!dib->bits_) throw EOutOfMemory("Out of memory");
-        AdviseHugePages(dib->bits_.get(), bytes);
-    }
+    dib->bits_ = AllocatePixelMemory(bytes, TPixelFill::Zero);
     return dib;
 }
 
@@ -78,12 +112,8 @@ std::unique_ptr<TDIBSection> TDIBSection::Clone() const {
     copy->DeviceDependent = DeviceDependent;
     copy->stride_ = stride_;
     const size_t bytes = ImageSize();
-    if (bytes > 0) {
-        copy->bits_.reset(static_cast<uint8_t*>(std::malloc(bytes)));
-        if (!copy->bits_) throw EOutOfMemory("Out of memory");
-        AdviseHugePages(copy->bits_.get(), bytes);
-        std::memcpy(copy->bits_.get(), bits_.get(), bytes);
-    }
+    copy->bits_ = AllocatePixelMemory(bytes, TPixelFill::Undefined);
+    if (bytes > 0) std::memcpy(copy->bits_.get(), bits_.get(), bytes);
     return copy;
 }
 

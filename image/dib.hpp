@@ -48,11 +48,17 @@ constexpr size_t BytesPerRow(int64_t width, int bitCount) {
 // Bits per pixel of a format that has a fixed layout (0 for PxDevice and PxCustom).
 int BitCountOf(TPixelFormat format);
 
-// Pixel memory, zeroed when it is allocated (calloc: fresh pages cost nothing).
-struct TFreeDeleter {
-    void operator()(uint8_t* bytes) const { std::free(bytes); }
+// Pixel memory. Large blocks are mapped from the system directly: fresh pages
+// come zeroed at no cost, and a freed picture goes back to the system at once.
+struct TPixelMemoryDeleter {
+    size_t mappedBytes = 0;  // 0: the block came from malloc
+    void operator()(uint8_t* bytes) const;
 };
-using TPixelMemory = std::unique_ptr<uint8_t, TFreeDeleter>;
+using TPixelMemory = std::unique_ptr<uint8_t, TPixelMemoryDeleter>;
+
+enum class TPixelFill { Zero, Undefined };
+// Raises EOutOfMemory when the memory cannot be had.
+TPixelMemory AllocatePixelMemory(size_t bytes, TPixelFill fill);
 
 class TDIBSection {
 public:
