@@ -6,10 +6,10 @@
 set -eu
 
 build_packages=(cmake make g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev
-                libgtest-dev libgmock-dev)
+                libgtest-dev libgmock-dev libgif-dev)
 gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool
               python3-gi gir1.2-gtk-3.0)
-bench_packages=(libbenchmark-dev libjpeg-turbo-progs libgif-dev time
+bench_packages=(libbenchmark-dev libjpeg-turbo-progs time
                 imagemagick graphicsmagick libvips-tools)
 fuzz_packages=(clang-14 libclang-rt-14-dev)
 
