@@ -148,20 +148,26 @@ int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin) {
 // ---------------------------------------------------------------- TFileStream
 
 TFileStream::TFileStream(const std::string& path) : path_(path) {
-    // O_NONBLOCK keeps open() from waiting on a FIFO without a writer; the
-    // descriptor is put back into blocking mode once we know it is a file.
+    auto refuse = [&](const struct stat& status) {
+        throw EFOpenError("Cannot open file \"" + AbsolutePath(path) + "\". " +
+                          (S_ISDIR(status.st_mode) ? SystemErrorText(EISDIR) : std::string("Not a regular file")));
+    };
+    // Anything but a regular file is refused before it is opened: opening a
+    // device can have effects of its own (a tape rewinds, a watchdog starts).
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) refuse(status);
+    // O_NONBLOCK keeps open() from waiting on a FIFO put in the file's place
+    // since; the descriptor is put back into blocking mode once we know it is
+    // a file.
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0) {
         const int error = errno;
         throw EFOpenError("Cannot open file \"" + AbsolutePath(path) + "\". " + SystemErrorText(error));
     }
-    struct stat status {};
     if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         ::close(fd_);
         fd_ = -1;
-        throw EFOpenError("Cannot open file \"" + AbsolutePath(path) + "\". " +
-                          (error == EISDIR ? SystemErrorText(error) : std::string("Not a regular file")));
+        refuse(status);
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     size_ = status.st_size;
