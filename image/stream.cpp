@@ -234,10 +234,12 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& targetPath) : target_(ta
     struct stat status {};
     if (::stat(targetPath.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) fail(EISDIR);
-        if (S_ISREG(status.st_mode)) {
-            mode = status.st_mode & 07777;
-            replacesExisting_ = true;
-        }
+        // A device, FIFO or socket under the target's name is the user's, not
+        // an old picture: it is never replaced.
+        if (!S_ISREG(status.st_mode))
+            throw EFCreateError("Cannot create file \"" + AbsolutePath(target_) + "\". Not a regular file");
+        mode = status.st_mode & 07777;
+        replacesExisting_ = true;
     }
 
     std::string pattern = (folder.empty() ? std::string() : folder.string() + "/") + "." + name + ".tmp-XXXXXX";

@@ -109,7 +109,9 @@ private:
 // folder scans never list it) and renamed over the target by Commit. Until then
 // the old target is untouched; a writer destroyed without Commit removes its
 // temporary file. A new file gets the mode of the file it replaces, or
-// 0666 & ~umask. Every error names the target, never the temporary file:
+// 0666 & ~umask. A target that is a folder, a device, a FIFO or a socket is
+// refused; a symbolic link is replaced by the new file (what it points to is
+// left as it is). Every error names the target, never the temporary file:
 // EFCreateError "Cannot create file "<absolute target>". <system text>" when the
 // file cannot be made or committed, EWriteError when a write fails.
 class TAtomicFileWriter : public TStream {
