@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "image/bitmap.hpp"
 #include "image/file_names.hpp"
 #include "image/image_format_conversions.hpp"
+#include "image/stream.hpp"
 
 namespace tamberlit {
 
@@ -41,44 +43,68 @@ bool MatchFrom(const char* name, const char* mask) {
     return *mask == 0;
 }
 
-// The entries of one folder, in byte order, without "." names.
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
+struct TFolderEntry {
+    std::string name;
+    bool isFolder = false;        // a real folder, not a link to one
+    bool isLinkToFolder = false;
+    bool operator<(const TFolderEntry& other) const { return name < other.name; }
+};
+
+// The entries of one folder, in byte order, without "." names. Each entry is
+// looked at relative to the open folder, so a name is never resolved through
+// a path longer than the folder's own. A folder that cannot be read lists
+// nothing and leaves the system's error number in *error.
+std::vector<TFolderEntry> FolderEntries(const std::string& folder, int* error) {
+    std::vector<TFolderEntry> entries;
+    *error = 0;
     DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!directory) return names;  // a folder that cannot be read lists nothing
-    while (const dirent* entry = ::readdir(directory)) {
+    if (!directory) {
+        *error = errno;
+        return entries;
+    }
+    const int descriptor = ::dirfd(directory);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory);
+        if (!entry) {
+            *error = errno;
+            break;
+        }
         if (entry->d_name[0] == '.') continue;
-        names.emplace_back(entry->d_name);
+        TFolderEntry item;
+        item.name = entry->d_name;
+        struct stat status {};
+        if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            item.isFolder = S_ISDIR(status.st_mode);
+            item.isLinkToFolder = S_ISLNK(status.st_mode) && ::fstatat(descriptor, entry->d_name, &status, 0) == 0 &&
+                                  S_ISDIR(status.st_mode);
+        }
+        entries.push_back(std::move(item));
     }
     ::closedir(directory);
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
-bool IsRealFolder(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool IsLinkToFolder(const std::string& path) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return false;
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
+// A tree is at most as deep as a path can be long (each level adds at least
+// two bytes), so the recursion is bounded: past PATH_MAX a folder cannot be
+// opened and is reported instead of entered.
 void ListStep(TConversionHost& host, const std::string& folder, const std::string& mask,
-              std::vector<std::string>& list, bool fullPaths, bool recursive, const std::string& subfolder) {
+              std::vector<std::string>& list, bool fullPaths, bool recursive, const std::string& subfolder,
+              bool report) {
     host.ProcessMessages();
-    const std::vector<std::string> names = FolderEntries(folder + subfolder);
-    for (const auto& name : names) {
-        if (!MatchesMask(name, mask)) continue;
-        if (IsLinkToFolder(folder + subfolder + name)) continue;  // never follow links into folders
-        list.push_back((fullPaths ? folder : std::string()) + subfolder + name);
+    int error = 0;
+    const std::vector<TFolderEntry> entries = FolderEntries(folder + subfolder, &error);
+    if (error != 0 && report) host.FolderUnreadable(folder + subfolder, SystemErrorText(error));
+    for (const auto& entry : entries) {
+        if (!MatchesMask(entry.name, mask)) continue;
+        if (entry.isLinkToFolder) continue;  // never follow links into folders
+        list.push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
     }
     if (!recursive) return;
-    for (const auto& name : names)
-        if (IsRealFolder(folder + subfolder + name))
-            ListStep(host, folder, mask, list, fullPaths, recursive, subfolder + name + "/");
+    for (const auto& entry : entries)
+        if (entry.isFolder)
+            ListStep(host, folder, mask, list, fullPaths, recursive, subfolder + entry.name + "/", report);
 }
 
 }  // namespace
@@ -92,14 +118,19 @@ bool IsFolder(const std::string& path) {
 
 void ListFiles(TConversionHost& host, const std::string& folder, const std::string& mask,
                std::vector<std::string>& list, bool fullPaths, bool recursive) {
-    ListStep(host, folder, mask, list, fullPaths, recursive, "");
+    ListStep(host, folder, mask, list, fullPaths, recursive, "", true);
 }
 
 std::vector<std::string> ListSourceFiles(TConversionHost& host, const std::string& folder) {
     std::vector<std::string> list;
     const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    for (const char* extension : sourceExtensions)
-        if (host.TargetExtension() != extension) ListFiles(host, base, std::string("*") + extension, list, true, true);
+    // Every pass walks the same folders: only the first reports those it cannot read.
+    bool report = true;
+    for (const char* extension : sourceExtensions) {
+        if (host.TargetExtension() == extension) continue;
+        ListStep(host, base, std::string("*") + extension, list, true, true, "", report);
+        report = false;
+    }
     return list;
 }
 

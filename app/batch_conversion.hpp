@@ -20,7 +20,8 @@ void ConvertFile(TConversionHost& host, const std::string& path);
 // match mask, a wildcard pattern compared without regard to letter case.
 // Names beginning with "." are never listed or entered, symbolic links to
 // folders are neither listed nor entered, and a folder that cannot be read
-// adds nothing. Each folder's names are taken in byte order.
+// adds nothing and is passed to the host's FolderUnreadable. Each folder's
+// names are taken in byte order.
 void ListFiles(TConversionHost& host, const std::string& folder, const std::string& mask,
                std::vector<std::string>& list, bool fullPaths, bool recursive);
 

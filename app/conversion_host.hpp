@@ -37,6 +37,9 @@ public:
     // What became of one file. detail is the reader's refusal for Unreadable.
     virtual void FileDone(const std::string& /*source*/, const std::string& /*target*/, TFileOutcome /*outcome*/,
                           const std::string& /*detail*/) {}
+    // A folder of a scan that could not be read (its files are not listed);
+    // reason is the system's text. The window passes over it silently.
+    virtual void FolderUnreadable(const std::string& /*folder*/, const std::string& /*reason*/) {}
     // An error while converting one file. Returning false (the window's way)
     // lets it end the whole drop; returning true goes on with the next file.
     virtual bool ContinueAfterError(const std::string& /*source*/, const std::exception& /*error*/) { return false; }

@@ -108,6 +108,12 @@ public:
         return true;
     }
 
+    void FolderUnreadable(const std::string& folder, const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        ++foldersNotRead_;
+        Say(err_, "tamberlit-cli: " + folder + ": folder not read: " + reason);
+    }
+
     void MissingPath(const std::string& path) {
         std::lock_guard lock(mutex_);
         ++failed_;
@@ -122,12 +128,14 @@ public:
                               std::to_string(notThirtyTwoBit_) + ", unreadable " + std::to_string(unreadable_) +
                               ", failed " + std::to_string(failed_);
         if (unwritable_ > 0) summary += ", read-only targets left " + std::to_string(unwritable_);
+        if (foldersNotRead_ > 0) summary += ", folders not read " + std::to_string(foldersNotRead_);
         if (unreadable_ > 0 && options_.Verbosity != TVerbosity::Verbose) summary += " (--verbose lists them)";
         if (interrupted.load()) summary += "; interrupted";
         out_ << summary << '\n';
     }
 
-    unsigned Failed() const { return failed_; }
+    // Files that failed and folders that could not be searched.
+    unsigned Failed() const { return failed_ + foldersNotRead_; }
 
 private:
     void Say(std::ostream& stream, const std::string& line) {
@@ -159,7 +167,8 @@ private:
     std::string status_;
     size_t total_ = 0;
     size_t finished_ = 0;
-    unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0;
+    unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0,
+             foldersNotRead_ = 0;
 };
 
 }  // namespace
@@ -239,10 +248,11 @@ std::string HelpText() {
            "\n"
            "A target is replaced only once its new content is complete; a read-only\n"
            "target is left as it is. An error is reported with the file's name and the\n"
-           "other files are still converted. Ctrl-C stops after the files in progress.\n"
+           "other files are still converted; so is a folder that cannot be read.\n"
+           "Ctrl-C stops after the files in progress.\n"
            "\n"
-           "Exit status: 0 when no file failed, 1 when any file failed, 2 for a usage\n"
-           "error, 130 when interrupted.\n";
+           "Exit status: 0 when no file failed, 1 when any file failed or a folder could\n"
+           "not be read, 2 for a usage error, 130 when interrupted.\n";
 }
 
 int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

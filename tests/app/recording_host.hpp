@@ -26,6 +26,7 @@ public:
     };
     std::vector<Done> done;
     std::vector<std::string> errors;
+    std::vector<std::string> unreadableFolders;  // "folder: reason"
 
     std::string TargetExtension() override { return target; }
     bool AlphaOnly() override { return alphaOnly; }
@@ -42,6 +43,9 @@ public:
     void FileDone(const std::string& source, const std::string& targetPath, TFileOutcome outcome,
                   const std::string& detail) override {
         done.push_back({source, targetPath, outcome, detail});
+    }
+    void FolderUnreadable(const std::string& folder, const std::string& reason) override {
+        unreadableFolders.push_back(folder + ": " + reason);
     }
     bool ContinueAfterError(const std::string& source, const std::exception& error) override {
         errors.push_back(source + ": " + error.what());
