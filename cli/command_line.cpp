@@ -48,6 +48,48 @@ std::string NormaliseTarget(const std::string& text) {
     return target;
 }
 
+// A message line as a terminal shows it and a script reads it: one line per
+// message whatever the names in it hold. Control characters and bytes that
+// are not UTF-8 become escapes (\n, \t, \x1b...); valid UTF-8 is kept.
+std::string PrintableText(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string printable;
+    printable.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    for (size_t i = 0; i < size;) {
+        const unsigned char c = bytes[i];
+        size_t length = 0;  // of a valid UTF-8 sequence starting here, 0 if none
+        if (c >= 0x20 && c < 0x7f) {
+            length = 1;
+        } else if (c >= 0xc2 && c <= 0xf4) {
+            const size_t want = c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+            // The second byte's range rules out overlong forms, surrogates
+            // and code points past U+10FFFF.
+            const unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+            const unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+            bool valid = i + want <= size && bytes[i + 1] >= low && bytes[i + 1] <= high;
+            for (size_t k = 2; valid && k < want; ++k) valid = bytes[i + k] >= 0x80 && bytes[i + k] <= 0xbf;
+            if (valid) length = want;
+        }
+        if (length > 0) {
+            printable.append(text, i, length);
+            i += length;
+            continue;
+        }
+        if (c == '\n') printable += "\\n";
+        else if (c == '\t') printable += "\\t";
+        else if (c == '\r') printable += "\\r";
+        else {
+            printable += "\\x";
+            printable += hex[c >> 4];
+            printable += hex[c & 15];
+        }
+        ++i;
+    }
+    return printable;
+}
+
 class TCommandLineHost : public TConversionHost {
 public:
     TCommandLineHost(const TCommandLineOptions& options, std::ostream& out, std::ostream& err)
@@ -60,9 +102,10 @@ public:
 
     void SetStatusText(const std::string& text) override {
         std::lock_guard lock(mutex_);
-        status_ = text;
-        for (char& c : status_)
+        std::string line = text;
+        for (char& c : line)
             if (c == '\n') c = ' ';
+        status_ = PrintableText(line);
         DrawProgress();
     }
     // The command line shows its own progress over the whole run (SetTotal);
@@ -140,7 +183,7 @@ public:
 private:
     void Say(std::ostream& stream, const std::string& line) {
         ClearProgress();
-        stream << line << '\n';
+        stream << PrintableText(line) << '\n';
         stream.flush();
     }
     void DrawProgress() {
