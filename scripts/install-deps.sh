@@ -5,8 +5,10 @@
 # installing to the user.
 set -eu
 
+# strace and fiu-utils inject write failures into the command line in the
+# tests (each such test skips with a message when its tool is missing).
 build_packages=(cmake make g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev
-                libgtest-dev libgmock-dev libgif-dev)
+                libgtest-dev libgmock-dev libgif-dev strace fiu-utils)
 gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool
               python3-gi gir1.2-gtk-3.0)
 bench_packages=(libbenchmark-dev libjpeg-turbo-progs time
