@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -242,7 +243,11 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& targetPath) : target_(ta
         replacesExisting_ = true;
     }
 
-    std::string pattern = (folder.empty() ? std::string() : folder.string() + "/") + "." + name + ".tmp-XXXXXX";
+    // "." + name + ".tmp-XXXXXX" must itself be a valid name: a target whose
+    // name is near the limit gets a temporary name made from its beginning.
+    constexpr size_t temporarySuffix = sizeof(".tmp-XXXXXX") - 1;
+    const std::string stem = name.substr(0, std::min(name.size(), size_t{NAME_MAX} - 1 - temporarySuffix));
+    std::string pattern = (folder.empty() ? std::string() : folder.string() + "/") + "." + stem + ".tmp-XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) fail(errno);
     temporary_ = pattern;

@@ -133,3 +133,19 @@ TEST(AtomicFileWriter, ErrorsNameTheTargetNotTheTemporaryFile) {
     fs::create_directory(folder / "dir.png");
     EXPECT_THROW(TAtomicFileWriter writer(folder / "dir.png"), EFCreateError);
 }
+
+TEST(AtomicFileWriter, NamesAtTheLengthLimitAreWrittenThroughAShortenedTemporaryName) {
+    TTempFolder folder;
+    for (size_t length : {size_t{243}, size_t{244}, size_t{255}}) {
+        const std::string target = folder / (std::string(length - 4, 'n') + ".png");
+        {
+            TAtomicFileWriter writer(target);
+            EXPECT_LE(fs::path(writer.TemporaryPath()).filename().string().size(), 255u);
+            writer.WriteBuffer("whole", 5);
+            writer.Commit();
+        }
+        EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{'w', 'h', 'o', 'l', 'e'})) << length;
+        fs::remove(target);
+    }
+    EXPECT_EQ(CountEntries(folder.Path()), 0u);
+}
