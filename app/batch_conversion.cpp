@@ -52,17 +52,23 @@ struct TFolderEntry {
 
 // The entries of one folder, in byte order, without "." names. Each entry is
 // looked at relative to the open folder, so a name is never resolved through
-// a path longer than the folder's own. A folder that cannot be read lists
-// nothing and leaves the system's error number in *error.
-std::vector<TFolderEntry> FolderEntries(const std::string& folder, int* error) {
+// a path longer than the folder's own. A subfolder (followLink false) is
+// opened only if it is still a folder and not a link put in its place since
+// it was listed. A folder that cannot be read lists nothing and leaves the
+// system's error number in *error.
+std::vector<TFolderEntry> FolderEntries(const std::string& folder, bool followLink, int* error) {
     std::vector<TFolderEntry> entries;
     *error = 0;
-    DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
+    // A trailing "/" would have the link followed all the same.
+    std::string path = folder.empty() ? std::string(".") : folder;
+    if (!followLink && path.size() > 1 && path.back() == '/') path.pop_back();
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+    DIR* directory = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
     if (!directory) {
         *error = errno;
+        if (descriptor >= 0) ::close(descriptor);
         return entries;
     }
-    const int descriptor = ::dirfd(directory);
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(directory);
@@ -94,7 +100,7 @@ void ListStep(TConversionHost& host, const std::string& folder, const std::strin
               bool report) {
     host.ProcessMessages();
     int error = 0;
-    const std::vector<TFolderEntry> entries = FolderEntries(folder + subfolder, &error);
+    const std::vector<TFolderEntry> entries = FolderEntries(folder + subfolder, subfolder.empty(), &error);
     if (error != 0 && report) host.FolderUnreadable(folder + subfolder, SystemErrorText(error));
     for (const auto& entry : entries) {
         if (!MatchesMask(entry.name, mask)) continue;

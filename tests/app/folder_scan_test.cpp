@@ -113,6 +113,29 @@ TEST(FolderScanOfOddTrees, AFolderThatCannotBeReadIsReportedOnceAndTheRestIsList
     EXPECT_EQ(host.unreadableFolders, (std::vector<std::string>{(root / "gone/").string() + ": Not a directory"}));
 }
 
+// The same moment used to put a link to a folder elsewhere in its place:
+// the link is not followed.
+TEST(FolderScanOfOddTrees, AFolderSwappedForALinkAfterListingIsNotEntered) {
+    TTempFolder folder, outside;
+    const fs::path root = folder.Path();
+    WriteFileBytes(outside / "far.bmp", {0});
+    WriteFileBytes(outside / "far.tga", {0});
+    fs::create_directories(root / "sub");
+    WriteFileBytes((root / "sub/near.tga").string(), {0});
+
+    TRecordingHost host;
+    int calls = 0;
+    host.onProcessMessages = [&] {
+        if (++calls == 2) {
+            fs::rename(root / "sub", root / ".moved");
+            fs::create_directory_symlink(outside.Path(), root / "sub");
+        }
+    };
+    EXPECT_TRUE(ListSourceFiles(host, root.string()).empty());
+    EXPECT_EQ(host.unreadableFolders,
+              (std::vector<std::string>{(root / "sub/").string() + ": Not a directory"}));
+}
+
 TEST(FolderScanOfOddTrees, AFolderWithoutReadPermissionIsReported) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root reads every folder (the command-line test drops that right to try it)";
