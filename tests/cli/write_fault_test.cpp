@@ -149,20 +149,21 @@ TEST_P(WriteFaults, FailuresInjectedIntoWriteFsyncCloseAndRenameAreReportedAndLe
 // ---------------------------------------------------------------- strace
 
 // Runs the conversion under strace with the given injection into the Nth
-// write, for N = 1, 2... until a run no longer reaches its Nth write.
+// of the calls, for N = 1, 2... until a run no longer reaches its Nth call.
+// Returns how many of those calls the whole conversion makes.
 template <typename Check>
-int InjectAtEveryWrite(const TRoad& road, const std::string& action, Check check) {
+int InjectAtEveryCall(const TRoad& road, const std::string& calls, const std::string& action, Check check) {
     for (int n = 1; n <= 64; ++n) {
         TScene scene(road);
-        const std::string command = "strace -f -qq -o /dev/null -e trace=write -e inject=write:" + action +
-                                    ":when=" + std::to_string(n) + " " + CliCommand(scene.Arguments());
+        const std::string command = "strace -f -qq -o /dev/null -e trace=" + calls + " -e inject=" + calls + ":" +
+                                    action + ":when=" + std::to_string(n) + " " + CliCommand(scene.Arguments());
         const TCommandRun run = RunShell(command);
-        const std::string what = action + " at write " + std::to_string(n);
+        const std::string what = action + " at " + calls + " call " + std::to_string(n);
         const size_t temporaries = scene.CheckAftermath(run, what);
         if (run.signal == 0 && run.exitCode == 0) {
             EXPECT_TRUE(scene.KeepReplaced() && scene.FreshWritten()) << what;
             EXPECT_EQ(temporaries, 0u) << what;
-            return n - 1;  // writes the whole conversion takes
+            return n - 1;
         }
         check(run, scene, temporaries, what);
         if (::testing::Test::HasFailure()) return -1;
@@ -171,23 +172,26 @@ int InjectAtEveryWrite(const TRoad& road, const std::string& action, Check check
     return -1;
 }
 
-TEST_P(WriteFaults, KilledAtEveryWriteTheOldTargetIsWholeAndAtMostOneTemporaryRemains) {
+TEST_P(WriteFaults, KilledAtEveryWriteSyncAndRenameTheOldTargetIsWholeAndAtMostOneTemporaryRemains) {
     if (const std::string why = StraceUnavailable(); !why.empty()) GTEST_SKIP() << why;
-    const int writes = InjectAtEveryWrite(
-        GetParam(), "signal=KILL", [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
-            EXPECT_EQ(run.signal, 9) << what << "\n" << run.output;
-            // The file in progress keeps its temporary file: nobody is left to
-            // remove it. Its name begins with "." so no folder scan lists it.
-            EXPECT_LE(temporaries, 1u) << what;
-        });
+    auto killed = [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
+        EXPECT_EQ(run.signal, 9) << what << "\n" << run.output;
+        // The file in progress keeps its temporary file: nobody is left to
+        // remove it. Its name begins with "." so no folder scan lists it.
+        EXPECT_LE(temporaries, 1u) << what;
+    };
+    const int writes = InjectAtEveryCall(GetParam(), "write", "signal=KILL", killed);
     RecordProperty("writes", writes);
     EXPECT_GE(writes, 2);
+    // Only the file that replaces another is synced; each file is renamed.
+    EXPECT_EQ(InjectAtEveryCall(GetParam(), "fsync", "signal=KILL", killed), 1);
+    EXPECT_EQ(InjectAtEveryCall(GetParam(), "rename,renameat,renameat2", "signal=KILL", killed), 2);
 }
 
 TEST_P(WriteFaults, ADiskFullAtEveryWriteIsReportedAndCleanedUp) {
     if (const std::string why = StraceUnavailable(); !why.empty()) GTEST_SKIP() << why;
-    const int writes = InjectAtEveryWrite(
-        GetParam(), "error=ENOSPC", [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
+    const int writes = InjectAtEveryCall(
+        GetParam(), "write", "error=ENOSPC", [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
             EXPECT_EQ(run.exitCode, 1) << what;
             // One file failed, with one message (--quiet prints only errors).
             size_t messages = 0;
