@@ -83,7 +83,15 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
             if (!object.Empty()) object.SetPixelFormat(Px24);
         }
     }
-    bitmap.CopyFrom(reader.get());
+    // JPEG decodes and GIF renders its first frame only here: what fails now
+    // is as much a failure to read the file as what failed above.
+    try {
+        bitmap.CopyFrom(reader.get());
+    } catch (const std::exception& error) {
+        if (failure) *failure = error.what();
+        bitmap.CopyFrom(nullptr);
+        return false;
+    }
     // Free the reader before the bitmap asks for its handle: the bitmap is then
     // the only holder of the pixels and needs no private copy of them.
     reader.reset();
