@@ -33,7 +33,12 @@ std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
         case ikTGA: return std::make_unique<TTGABitmap>();
         case ikJPEG: return std::make_unique<TJPEGImage>();
         case ikPNG: return std::make_unique<TPNGBitmap>();
-        case ikGIF: return std::make_unique<TGIFImage>();
+        case ikGIF: {
+            // Only the first frame is converted: the others are not decoded.
+            auto gif = std::make_unique<TGIFImage>();
+            gif->FirstFrameOnly = true;
+            return gif;
+        }
         default: return nullptr;  // the codec is not part of this build
     }
 }
