@@ -142,6 +142,11 @@ std::vector<TCase> Cases() {
                      Loaded(65535, 1, Px8)});
     cases.push_back({"Frame1x65535InterlacedNoData", TReader::GIF,
                      [] { return OneFrame(1, 65535, 1, 65535, 2, {}, 0, 0, 0x40); }, Loaded(1, 65535, Px8)});
+    cases.push_back({"FrameOfZeroWidth", TReader::GIF,
+                     // The empty frame on its white screen.
+                     [] { return OneFrame(4, 4, 0, 4, 2, {{4, 3}, {1, 3}, {5, 3}}); }, Loaded(4, 4, Px8)});
+    cases.push_back({"FrameOfZeroHeightAsTheScreen", TReader::GIF,
+                     [] { return OneFrame(4, 0, 4, 0, 2, {{4, 3}, {1, 3}, {5, 3}}); }, NoPicture()});
     cases.push_back({"ScreenOfZeroWithAFrame", TReader::GIF,
                      [] { return OneFrame(0, 0, 3, 3, 2, {{4, 3}, {1, 3}, {5, 3}}); }, NoPicture()});
 

@@ -181,6 +181,9 @@ std::vector<TCase> Cases() {
          formatError},
         {"PixelDepth0", TReader::TGA, [] { return Header({.type = 3, .width = 4, .height = 4, .depth = 0}); },
          formatError},
+        {"Width0", TReader::TGA, [] { return HeaderAnd({.width = 0, .height = 5}, {1, 2, 3, 4}); }, NoPicture()},
+        {"Height0Rle", TReader::TGA, [] { return HeaderAnd({.type = 10, .width = 5, .height = 0}, {0xFF, 1, 2, 3, 4}); },
+         NoPicture()},
         {"IdLongerThanTheFile", TReader::TGA,
          [] { return HeaderAnd({.idLength = 255, .width = 3, .height = 3}, {1, 2, 3}); }, Loaded(3, 3, Px32)},
     };
