@@ -208,6 +208,53 @@ std::vector<TCase> Cases() {
                          return bytes.Fill(20, 9).Data();
                      },
                      GIFError(GIFText::PrematureEndOfData)});
+
+    // ---- extensions
+    auto withExtension = [](std::vector<uint8_t> extension) {
+        TBytes bytes = GIFHeader(4, 4, 1);
+        bytes.Append(extension);
+        AppendFrame(bytes, 4, 4, std::vector<uint8_t>(16, 1));
+        return bytes.U8(0x3B).Data();
+    };
+    // Application blocks of any size but 10 and 11 are not read.
+    cases.push_back({"ApplicationExtensionOfBlockSize0", TReader::GIF,
+                     [withExtension] { return withExtension({0x21, 0xFF, 0, 0}); },
+                     GIFError(GIFText::UnsupportedAppExtBlockSize)});
+    cases.push_back({"ApplicationExtensionOfBlockSize255", TReader::GIF,
+                     [withExtension] {
+                         std::vector<uint8_t> extension{0x21, 0xFF, 255};
+                         extension.insert(extension.end(), 255, 'N');
+                         extension.push_back(0);
+                         return withExtension(extension);
+                     },
+                     GIFError(GIFText::UnsupportedAppExtBlockSize)});
+    cases.push_back({"LoopCountSubBlockTooShort", TReader::GIF,
+                     [withExtension] {
+                         std::vector<uint8_t> extension{0x21, 0xFF, 11};
+                         for (char c : std::string("NETSCAPE2.0")) extension.push_back(uint8_t(c));
+                         extension.insert(extension.end(), {2, 1, 0, 0});
+                         return withExtension(extension);
+                     },
+                     GIFError(GIFText::InvalidGIFData)});
+    cases.push_back({"GraphicControlOfBlockSize255", TReader::GIF,
+                     [withExtension] { return withExtension({0x21, 0xF9, 255, 1, 0, 0, 3, 0}); }, Loaded(4, 4, Px8)});
+    cases.push_back({"PlainTextWithAGridOf65535", TReader::GIF,
+                     [withExtension] {
+                         return withExtension({0x21, 0x01, 12, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 255, 255, 1, 0,
+                                               3, 'a', 'b', 'c', 0});
+                     },
+                     Loaded(4, 4, Px8)});
+    cases.push_back({"UnknownExtensionLabel", TReader::GIF,
+                     [withExtension] { return withExtension({0x21, 0x42, 3, 1, 2, 3, 0}); },
+                     GIFError(GIFText::UnknownExtensionType)});
+    cases.push_back({"CommentOfAQuarterMillionTinySubBlocks", TReader::GIF,
+                     [withExtension] {
+                         std::vector<uint8_t> extension{0x21, 0xFE};
+                         for (int i = 0; i < 250000; ++i) extension.insert(extension.end(), {1, 'x'});
+                         extension.push_back(0);
+                         return withExtension(extension);
+                     },
+                     Loaded(4, 4, Px8)});
     return cases;
 }
 
