@@ -160,6 +160,61 @@ std::vector<TCase> Cases() {
             return file;
         },
         LibraryError(JERR_SOF_UNSUPPORTED));
+    // ---- damaged tables and frames
+    add("FrameOf255Components",
+        [] {
+            auto file = Plain();
+            file[FindMarker(file, 0xC0) + 9] = 255;
+            return file;
+        },
+        LibraryError(JERR_BAD_LENGTH));
+    add("SamplingFactorZero",
+        [] {
+            auto file = Plain();
+            file[FindMarker(file, 0xC0) + 11] = 0x00;
+            return file;
+        },
+        LibraryError(JERR_BAD_SAMPLING));
+    // Forty-eight blocks in an MCU: beyond the ten the library allows.
+    add("SamplingFactors4x4Everywhere",
+        [] {
+            auto file = Plain();
+            const size_t sof = FindMarker(file, 0xC0);
+            for (int c = 0; c < 3; ++c) file[sof + 11 + 3 * size_t(c)] = 0x44;
+            return file;
+        },
+        LibraryError(JERR_BAD_MCU_SIZE));
+    add("HuffmanTableOfTooManyCodes",
+        [] {
+            auto file = Plain();
+            const size_t dht = FindMarker(file, 0xC4);
+            for (int i = 0; i < 16; ++i) file[dht + 5 + size_t(i)] = 255;
+            return file;
+        },
+        LibraryError(JERR_BAD_HUFF_TABLE));
+    add("QuantisationTableIndex9",
+        [] {
+            auto file = Plain();
+            file[FindMarker(file, 0xDB) + 4] = 9;
+            return file;
+        },
+        LibraryError(JERR_DQT_INDEX));
+    add("ScanOfAnUnknownComponent",
+        [] {
+            auto file = Plain();
+            file[FindMarker(file, 0xDA) + 5] = 77;
+            return file;
+        },
+        LibraryError(JERR_BAD_COMPONENT_ID));
+    add("MarkerLengthZero",
+        [] {
+            auto file = Plain();
+            const size_t dqt = FindMarker(file, 0xDB);
+            file[dqt + 2] = 0;
+            file[dqt + 3] = 0;
+            return file;
+        },
+        LibraryError(JERR_BAD_LENGTH));
     add("ArithmeticCoded", [] { return Plain({.Arithmetic = true}); }, Loaded(W, H, Px24));
     add("ArithmeticProgressive", [] { return Plain({.Progressive = true, .Arithmetic = true}); }, Loaded(W, H, Px24));
     add("ArithmeticGrey", [] { return Plain({.Input = TJpegInput::Grey, .Arithmetic = true}); }, Loaded(W, H, Px8));
