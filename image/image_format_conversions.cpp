@@ -95,7 +95,6 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
     } catch (const std::exception& error) {
         if (failure) *failure = error.what();
         bitmap.CopyFrom(nullptr);
-        return false;
     }
     // Free the reader before the bitmap asks for its handle: the bitmap is then
     // the only holder of the pixels and needs no private copy of them.
