@@ -210,3 +210,22 @@ TEST(HostileTGAContent, OverrunningPacketsFillTheImageAndStopAtItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// A map of 300 entries is stepped over whole: the pixels after it are found,
+// and the palette holds the first 256 entries.
+TEST(HostileTGAContent, PixelsAfterAColourMapOfMoreThan256EntriesAreFound) {
+    std::vector<uint8_t> tail;
+    for (int i = 0; i < 300; ++i) tail.insert(tail.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+    tail.insert(tail.end(), {0, 1, 2, 255});
+    auto bitmap = LoadTGA(HeaderAnd(
+        {.mapType = 1, .type = 1, .mapLength = 300, .mapEntrySize = 24, .width = 2, .height = 2, .depth = 8, .descriptor = 0x20},
+        tail));
+    ASSERT_EQ(bitmap->PixelFormat(), Px8);
+    EXPECT_EQ(RowBytes(*bitmap, 0), (std::vector<uint8_t>{0, 1}));
+    EXPECT_EQ(RowBytes(*bitmap, 1), (std::vector<uint8_t>{2, 255}));
+    EXPECT_EQ(RgbPixels(*bitmap), (std::vector<uint8_t>{0, 0, 0, 1, 1, 1, 2, 2, 2, 255, 255, 255}));
+}
+
+}  // namespace
