@@ -33,7 +33,12 @@ std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
         case ikTGA: return std::make_unique<TTGABitmap>();
         case ikJPEG: return std::make_unique<TJPEGImage>();
         case ikPNG: return std::make_unique<TPNGBitmap>();
-        case ikGIF: return std::make_unique<TGIFImage>();
+        case ikGIF: {
+            // Only the first frame is converted: the others are not decoded.
+            auto gif = std::make_unique<TGIFImage>();
+            gif->FirstFrameOnly = true;
+            return gif;
+        }
         default: return nullptr;  // the codec is not part of this build
     }
 }
@@ -83,7 +88,14 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
             if (!object.Empty()) object.SetPixelFormat(Px24);
         }
     }
-    bitmap.CopyFrom(reader.get());
+    // JPEG decodes and GIF renders its first frame only here: what fails now
+    // is as much a failure to read the file as what failed above.
+    try {
+        bitmap.CopyFrom(reader.get());
+    } catch (const std::exception& error) {
+        if (failure) *failure = error.what();
+        bitmap.CopyFrom(nullptr);
+    }
     // Free the reader before the bitmap asks for its handle: the bitmap is then
     // the only holder of the pixels and needs no private copy of them.
     reader.reset();

@@ -222,8 +222,7 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     const int64_t start = reader.Position();
     try {
         header_.Load(reader);
-        LoadFrames(reader);
-        CheckTrailer(reader);
+        if (LoadFrames(reader)) CheckTrailer(reader);
     } catch (...) {
         // The frames read completely before the error stay.
         stream.SetPosition(start);
@@ -235,7 +234,7 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     Changed();
 }
 
-void TGIFImage::LoadFrames(TGIFReader& reader) {
+bool TGIFImage::LoadFrames(TGIFReader& reader) {
     // Bytes of value 0 between blocks are skipped; a block that is neither an
     // extension nor an image ends the list (GIF89a, section 15, allows no others).
     auto nextBlock = [&reader] {
@@ -246,22 +245,24 @@ void TGIFImage::LoadFrames(TGIFReader& reader) {
     };
     int byte = nextBlock();
     while (byte != GIFTrailer) {
-        if (byte < 0) return;
+        if (byte < 0) return true;
         reader.StepBack();
         if (byte != GIFExtensionIntroducer && byte != GIFImageSeparator) {
             ReportWarning(nullptr, gsWarning, GIFText::UnknownGIFBlockType);
-            return;
+            return true;
         }
         ChargeDecoded(frameOverhead);
         auto frame = std::make_unique<TGIFSubImage>(*this);
         frame->Load(reader);  // a frame that fails goes with the unwinding
         images_.Add(std::move(frame));
+        if (FirstFrameOnly) return false;
         const int64_t size = reader.Size();
         Progress(gpsRunning, size > 0 ? static_cast<int>((200 * reader.Position() + size) / (2 * size)) : 100,
                  GIFText::Loading);
         byte = nextBlock();
     }
     reader.StepBack();
+    return true;
 }
 
 void TGIFImage::CheckTrailer(TGIFReader& reader) {

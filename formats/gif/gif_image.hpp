@@ -278,6 +278,10 @@ public:
     int Compression = 0;     // 0 LZW, 1 run-length, when writing
     int ThreadPriority = 3;  // for animation, which this build does not run
     int AnimationSpeed = 100;
+    // Loading stops after the first frame: the blocks after it are not read
+    // (nor checked), so a converter that takes the first frame does not decode
+    // thousands of frames it never uses.
+    bool FirstFrameOnly = false;
 
     // Warnings (the reader goes on after them). sender is the item that found
     // the fault, or nullptr when the image itself reports.
@@ -298,7 +302,8 @@ public:
 private:
     friend class TGIFSubImage;
 
-    void LoadFrames(TGIFReader& reader);
+    // False when it stopped early (FirstFrameOnly), short of the trailer.
+    bool LoadFrames(TGIFReader& reader);
     // The largest bits per pixel over the global and all local colour tables.
     int HighestBitsPerPixel() const;
     void CheckTrailer(TGIFReader& reader);

@@ -49,6 +49,21 @@ TEST(LoadImageFile, AFailedReadEmptiesTheBitmapAndReportsWhy) {
     EXPECT_FALSE(LoadImageFile(folder / "missing.bmp", bitmap, &failure));
 }
 
+TEST(LoadImageFile, AJpegThatFailsToDecodeIsAFailedRead) {
+    // An empty JPEG loads (its data are kept) and fails only when decoded, as
+    // the bitmap takes the picture: still a failure to read, not an error for
+    // the caller.
+    TTempFolder folder;
+    WriteFileBytes(folder / "empty.jpg", {});
+    TBitmap bitmap;
+    bitmap.NewImage(3, 2, Px32);
+    std::string failure;
+    EXPECT_FALSE(LoadImageFile(folder / "empty.jpg", bitmap, &failure));
+    EXPECT_TRUE(bitmap.Empty());
+    EXPECT_EQ(bitmap.PixelFormat(), Px24);
+    EXPECT_EQ(failure, "JPEG error #42");
+}
+
 TEST(SaveImageFile, KindsWithoutWriterChangeNothing) {
     TTempFolder folder;
     TBitmap bitmap;
