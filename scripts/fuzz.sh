@@ -7,7 +7,8 @@
 # BUILD/artifacts/<target>/.
 #
 # Usage: scripts/fuzz.sh [--build DIR] [--seconds N] [--jobs N] [--replay-only] [TARGET...]
-#   --build DIR     build folder (build-fuzz); the working corpora grow in DIR/corpus/
+#   --build DIR     build folder (build-fuzz); the working corpora grow in DIR/corpus/,
+#                   the summary (exec/s, cov, ft, corpus) is DIR/fuzz-summary.tsv
 #   --seconds N     fuzzing time per target (60); 0 replays only
 #   --jobs N        targets fuzzed at once (2)
 #   TARGET          bmp tga gif gif_lzw png jpeg round_trip file_names (all by default)
@@ -27,7 +28,7 @@ while [ "$#" -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --replay-only) seconds=0; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
@@ -128,7 +129,7 @@ if [ "$seconds" -gt 0 ]; then
   wait || true
 
   summary=$build/fuzz-summary.tsv
-  printf 'target\tresult\texec/s\tcov\tft\tcorpus\truns\n' >"$summary"
+  printf 'target\tresult\texec/s\tcov\tft\tcorp\tfiles\truns\n' >"$summary"
   for target in "${targets[@]}"; do
     log=$build/logs/$target.log
     rc=$(cat "$build/logs/$target.rc" 2>/dev/null || echo 1)
@@ -143,14 +144,14 @@ if [ "$seconds" -gt 0 ]; then
       result=FAILED
       failed+=("$target")
     fi
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$target" "$result" "${execs:-?}" "$(field cov:)" "$(field ft:)" \
-      "$corp" "${runs:-?}" >>"$summary"
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$target" "$result" "${execs:-?}" "$(field cov:)" "$(field ft:)" \
+      "$(field corp:)" "$corp" "${runs:-?}" >>"$summary"
     if [ "$result" = FAILED ]; then
       echo "fuzz: $target failed; log $log, input in $build/artifacts/$target/" >&2
       grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz oracle|artifact_prefix|Test unit written)' "$log" | tail -n 8 | sed 's/^/    /' >&2
     fi
   done
-  awk -F'\t' '{ printf "%-11s %-7s %8s %6s %7s %7s %10s\n", $1, $2, $3, $4, $5, $6, $7 }' "$summary"
+  awk -F'\t' '{ printf "%-11s %-7s %8s %6s %7s %12s %6s %10s\n", $1, $2, $3, $4, $5, $6, $7, $8 }' "$summary"
 fi
 
 # One replay and one fuzzing run per target, each a check.
