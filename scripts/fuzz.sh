@@ -98,7 +98,7 @@ for target in "${targets[@]}"; do
     printf 'fuzz: replay %-11s %5d inputs  ok\n' "$target" "$count"
   else
     printf 'fuzz: replay %-11s %5d inputs  FAILED (%s)\n' "$target" "$count" "$log"
-    grep -E '^(==[0-9]+==ERROR|SUMMARY|Running:|fuzz oracle)' "$log" | tail -n 8 | sed 's/^/    /'
+    grep -E '^(==[0-9]+== ?ERROR|SUMMARY|Running:|fuzz oracle)' "$log" | tail -n 8 | sed 's/^/    /' || true
     failed+=("$target (replay)")
   fi
 done
@@ -148,7 +148,7 @@ if [ "$seconds" -gt 0 ]; then
       "$(field corp:)" "$corp" "${runs:-?}" >>"$summary"
     if [ "$result" = FAILED ]; then
       echo "fuzz: $target failed; log $log, input in $build/artifacts/$target/" >&2
-      grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz oracle|artifact_prefix|Test unit written)' "$log" | tail -n 8 | sed 's/^/    /' >&2
+      grep -E '^(==[0-9]+== ?ERROR|SUMMARY|fuzz oracle|artifact_prefix|Test unit written)' "$log" | tail -n 8 | sed 's/^/    /' >&2 || true
     fi
   done
   awk -F'\t' '{ printf "%-11s %-7s %8s %6s %7s %12s %6s %10s\n", $1, $2, $3, $4, $5, $6, $7, $8 }' "$summary"
