@@ -65,6 +65,11 @@ void DecodeRows(TStream& stream, const THeader& header, std::vector<TRGBQuad> ta
 
 HBITMAP LoadBitmapFileLeniently(const std::string& path) {
     TFileStream file(path);
+    return LoadBitmapLeniently(file);
+}
+
+HBITMAP LoadBitmapLeniently(TStream& file) {
+    file.SetPosition(0);
     const int64_t fileEnd = file.Size();
     const THeader header = bmp::ReadHeaders(file, TReadMode::Lenient);
     std::vector<TRGBQuad> table = bmp::ReadColorTable(file, header, 0, fileEnd, TReadMode::Lenient);

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "image/dib.hpp"
+#include "image/stream.hpp"
 
 namespace tamberlit {
 
 // Raises an error when the file cannot be read as a BMP at all.
 HBITMAP LoadBitmapFileLeniently(const std::string& path);
+// The same for BMP data that begins at position 0 of a stream and ends with it.
+HBITMAP LoadBitmapLeniently(TStream& stream);
 
 }  // namespace tamberlit

@@ -189,6 +189,8 @@ void StoreIndexColor(const TDIBSection& dib, unsigned index, uint8_t* quad) {
 }  // namespace
 
 void ReadPixelsBGRA(const TDIBSection& dib, int y, int x0, int x1, uint8_t* quads) {
+    // A block without columns has no pixel memory to copy from.
+    if (x1 <= x0) return;
     const uint8_t* row = dib.Row(y);
     const int bits = dib.BitCount();
     switch (bits) {
@@ -239,6 +241,7 @@ void ReadPixelsBGRA(const TDIBSection& dib, int y, int x0, int x1, uint8_t* quad
 }
 
 void WritePixelsBGRA(TDIBSection& dib, int y, int x0, int x1, const uint8_t* quads) {
+    if (x1 <= x0) return;
     uint8_t* row = dib.Row(y);
     const int bits = dib.BitCount();
     switch (bits) {

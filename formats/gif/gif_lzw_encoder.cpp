@@ -27,7 +27,11 @@ constexpr int doublingProbes = 4005;
 
 // ---------------------------------------------------------------- THashTable
 
-void THashTable::Clear() { std::memset(slots_, 0xFF, sizeof slots_); }
+void THashTable::Clear() {
+    // Bytes of 0xFF make every slot emptySlot, a value that holds no key.
+    static_assert(emptySlot >= firstEmptyValue);
+    std::memset(slots_, 0xFF, sizeof slots_);
+}
 
 uint32_t THashTable::NextProbe(uint32_t slot, int probes) {
     if (probes >= doublingProbes) return slot + 1 == SlotCount ? 0 : slot + 1;
