@@ -47,7 +47,7 @@ TRawImage NewImage(uint32_t width, uint32_t height) {
     return image;
 }
 
-// ---- PNG (the PNG specification; libpng's manual for the transformations)
+// ---- PNG (the W3C PNG standard; libpng's manual for the transformations)
 
 struct TPngReadSource {
     const std::vector<uint8_t>* Bytes;
@@ -134,7 +134,7 @@ bool EncodePng(const TRawImage& image, const std::vector<png_bytep>& rows, std::
     return true;
 }
 
-// ---- TGA (Truevision TGA File Format Specification 2.0)
+// ---- TGA (the Truevision TGA 2.0 file format)
 
 TDecoded DecodeTga(const std::vector<uint8_t>& bytes) {
     if (bytes.size() < 18) Fail("TGA: short header");

@@ -1,5 +1,5 @@
 #pragma once
-// TGA files, after the Truevision TGA File Format Specification 2.0.
+// TGA files, after the Truevision TGA 2.0 file format.
 // TTGAFile reads uncompressed and run-length encoded images of 8, 16, 24 and
 // 32 bits per pixel and writes uncompressed 8-, 24- and 32-bit files;
 // TTGABitmap is the bitmap class through which TGA files are loaded.

@@ -121,9 +121,9 @@ TEST(HostileBatch, GoodFilesConvertAndEveryHostileOneIsNamed) {
     }
     add("empty.jpg", {});
     {
-        TPngSpec spec(3, 3, 8, PNG_COLOR_TYPE_RGB);
-        spec.Pixels.assign(spec.RowBytes() * 3, 9);
-        auto png = EncodePng(spec);
+        TPngLayout layout(3, 3, 8, PNG_COLOR_TYPE_RGB);
+        layout.Pixels.assign(layout.RowBytes() * 3, 9);
+        auto png = EncodePng(layout);
         png[20] = 0x7F;  // IHDR height beyond the limit; its CRC is now wrong too
         add("huge.dat", png);
     }

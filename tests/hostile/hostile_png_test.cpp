@@ -25,15 +25,15 @@ std::string TooLarge(int64_t width, int64_t height) {
 const TOutcome readError = Refused("EInvalidGraphic", "Error Reading File!");
 
 std::vector<uint8_t> Small(int colorType = PNG_COLOR_TYPE_RGB, bool interlaced = false) {
-    TPngSpec spec(5, 3, 8, colorType);
-    spec.Interlaced = interlaced;
-    spec.Pixels.assign(spec.RowBytes() * spec.Height, 0x77);
+    TPngLayout layout(5, 3, 8, colorType);
+    layout.Interlaced = interlaced;
+    layout.Pixels.assign(layout.RowBytes() * layout.Height, 0x77);
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
-        spec.Palette.assign(4, png_color{10, 20, 30});
-        spec.Pixels.assign(spec.RowBytes() * spec.Height, 1);
-        spec.PaletteAlpha = {0, 128};
+        layout.Palette.assign(4, png_color{10, 20, 30});
+        layout.Pixels.assign(layout.RowBytes() * layout.Height, 1);
+        layout.PaletteAlpha = {0, 128};
     }
-    return EncodePng(spec);
+    return EncodePng(layout);
 }
 
 // The file with its IHDR's width and height replaced (and the CRC made good).

@@ -57,7 +57,7 @@ void WriteTga(const std::string& path, TPixelFormat format, int width, int heigh
     const bool alpha = format == Px32;
     TBytes bytes;
     bytes.U8(0).U8(0).U8(2);    // id length, colour map type, type 2 (true colour)
-    bytes.U16(0).U16(0).U8(0);  // colour map specification
+    bytes.U16(0).U16(0).U8(0);  // colour map fields
     bytes.U16(0).U16(0);        // x and y origin
     bytes.U16(static_cast<unsigned>(width)).U16(static_cast<unsigned>(height));
     bytes.U8(alpha ? 32 : 24).U8(alpha ? 0x28 : 0x20);  // 8 alpha bits or none; top-left origin

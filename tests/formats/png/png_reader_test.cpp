@@ -92,10 +92,10 @@ uint32_t Next(uint32_t& state) {
     return state >> 8;
 }
 
-TPngSpec NoiseRgba(uint32_t width, uint32_t height, uint32_t seed) {
-    TPngSpec spec{width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA};
-    for (size_t i = 0; i < spec.RowBytes() * height; ++i) spec.Pixels.push_back(static_cast<uint8_t>(Next(seed)));
-    return spec;
+TPngLayout NoiseRgba(uint32_t width, uint32_t height, uint32_t seed) {
+    TPngLayout layout{width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA};
+    for (size_t i = 0; i < layout.RowBytes() * height; ++i) layout.Pixels.push_back(static_cast<uint8_t>(Next(seed)));
+    return layout;
 }
 
 }  // namespace
@@ -103,10 +103,10 @@ TPngSpec NoiseRgba(uint32_t width, uint32_t height, uint32_t seed) {
 // ---------------------------------------------------------------- true colour
 
 TEST(PngReaderColour, RgbGivesPx24BlueFirstTopRowFirst) {
-    TPngSpec spec{3, 2, 8, PNG_COLOR_TYPE_RGB};
-    spec.Pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
+    TPngLayout layout{3, 2, 8, PNG_COLOR_TYPE_RGB};
+    layout.Pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
                    11, 12, 13, 14, 15, 16, 17, 18, 19};
-    const TDecoded bitmap(EncodePng(spec));
+    const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px24);
     ASSERT_EQ(bitmap.Width(), 3);
     ASSERT_EQ(bitmap.Height(), 2);
@@ -117,12 +117,12 @@ TEST(PngReaderColour, RgbGivesPx24BlueFirstTopRowFirst) {
 }
 
 TEST(PngReaderColour, RgbaKeepsEveryAlphaValueAndTheColourUnderIt) {
-    TPngSpec spec{16, 16, 8, PNG_COLOR_TYPE_RGB_ALPHA};
+    TPngLayout layout{16, 16, 8, PNG_COLOR_TYPE_RGB_ALPHA};
     for (unsigned i = 0; i < 256; ++i) {
-        spec.Pixels.insert(spec.Pixels.end(), {static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7),
+        layout.Pixels.insert(layout.Pixels.end(), {static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7),
                                                static_cast<uint8_t>(i * 13 + 5), static_cast<uint8_t>(i)});
     }
-    const TDecoded bitmap(EncodePng(spec));
+    const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
     for (unsigned i = 0; i < 256; ++i) {
         const int x = static_cast<int>(i % 16), y = static_cast<int>(i / 16);
@@ -134,14 +134,14 @@ TEST(PngReaderColour, RgbaKeepsEveryAlphaValueAndTheColourUnderIt) {
 }
 
 TEST(PngReaderColour, SixteenBitSamplesKeepTheirHighByte) {
-    TPngSpec rgb{2, 1, 16, PNG_COLOR_TYPE_RGB};
+    TPngLayout rgb{2, 1, 16, PNG_COLOR_TYPE_RGB};
     rgb.Pixels = Pack({0x12FF, 0x3400, 0xFF01, 0x0080, 0x8000, 0x7FFF}, 6, 16);
     const TDecoded opaque(EncodePng(rgb));
     ASSERT_EQ(opaque.PixelFormat(), Px24);
     EXPECT_EQ(PixelAt(opaque, 0, 0), Bgr(0x12, 0x34, 0xFF));
     EXPECT_EQ(PixelAt(opaque, 1, 0), Bgr(0x00, 0x80, 0x7F));
 
-    TPngSpec rgba{1, 2, 16, PNG_COLOR_TYPE_RGB_ALPHA};
+    TPngLayout rgba{1, 2, 16, PNG_COLOR_TYPE_RGB_ALPHA};
     rgba.Pixels = Pack({0x12FF, 0x3400, 0xFF01, 0x80FF, 0, 0, 0, 0x00FF}, 4, 16);
     const TDecoded withAlpha(EncodePng(rgba));
     ASSERT_EQ(withAlpha.PixelFormat(), Px32);
@@ -154,20 +154,20 @@ TEST(PngReaderColour, SixteenBitSamplesKeepTheirHighByte) {
 TEST(PngReaderPalette, LowBitDepthsGiveOnePixelPerFilePixel) {
     for (int depth : {1, 2, 4, 8}) {
         const unsigned entries = 1u << depth;
-        TPngSpec spec{13, 3, depth, PNG_COLOR_TYPE_PALETTE};
+        TPngLayout layout{13, 3, depth, PNG_COLOR_TYPE_PALETTE};
         for (unsigned i = 0; i < entries; ++i)
-            spec.Palette.push_back({static_cast<uint8_t>(i * 3 + 1), static_cast<uint8_t>(200 - i / 2),
+            layout.Palette.push_back({static_cast<uint8_t>(i * 3 + 1), static_cast<uint8_t>(200 - i / 2),
                                     static_cast<uint8_t>(i ^ 0x55)});
         std::vector<unsigned> indices;
         for (unsigned y = 0; y < 3; ++y)
             for (unsigned x = 0; x < 13; ++x) indices.push_back((x * 3 + y * 5) % entries);
-        spec.Pixels = Pack(indices, 13, depth);
-        const TDecoded bitmap(EncodePng(spec));
+        layout.Pixels = Pack(indices, 13, depth);
+        const TDecoded bitmap(EncodePng(layout));
         ASSERT_EQ(bitmap.PixelFormat(), Px24) << "depth " << depth;
         ASSERT_EQ(bitmap.Width(), 13);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 13; ++x) {
-                const png_color& colour = spec.Palette[indices[static_cast<size_t>(y * 13 + x)]];
+                const png_color& colour = layout.Palette[indices[static_cast<size_t>(y * 13 + x)]];
                 EXPECT_EQ(PixelAt(bitmap, x, y), Bgr(colour.red, colour.green, colour.blue))
                     << "depth " << depth << " pixel " << x << "," << y;
             }
@@ -175,11 +175,11 @@ TEST(PngReaderPalette, LowBitDepthsGiveOnePixelPerFilePixel) {
 }
 
 TEST(PngReaderPalette, TransparencyChunkGivesEachEntryItsAlpha) {
-    TPngSpec spec{4, 1, 4, PNG_COLOR_TYPE_PALETTE};
-    spec.Palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {100, 110, 120}};
-    spec.PaletteAlpha = {0, 128};  // entries beyond the chunk are opaque
-    spec.Pixels = Pack({0, 1, 2, 3}, 4, 4);
-    const TDecoded bitmap(EncodePng(spec));
+    TPngLayout layout{4, 1, 4, PNG_COLOR_TYPE_PALETTE};
+    layout.Palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {100, 110, 120}};
+    layout.PaletteAlpha = {0, 128};  // entries beyond the chunk are opaque
+    layout.Pixels = Pack({0, 1, 2, 3}, 4, 4);
+    const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
     EXPECT_EQ(PixelAt(bitmap, 0, 0), Bgra(10, 20, 30, 0));
     EXPECT_EQ(PixelAt(bitmap, 1, 0), Bgra(40, 50, 60, 128));
@@ -203,9 +203,9 @@ TEST(PngReaderGrey, EveryDepthBecomesEqualColourSamples) {
     };
     for (const auto& c : cases) {
         const auto width = static_cast<uint32_t>(c.samples.size());
-        TPngSpec spec{width, 1, c.depth, PNG_COLOR_TYPE_GRAY};
-        spec.Pixels = Pack(c.samples, width, c.depth);
-        const TDecoded bitmap(EncodePng(spec));
+        TPngLayout layout{width, 1, c.depth, PNG_COLOR_TYPE_GRAY};
+        layout.Pixels = Pack(c.samples, width, c.depth);
+        const TDecoded bitmap(EncodePng(layout));
         ASSERT_EQ(bitmap.PixelFormat(), Px24) << "depth " << c.depth;
         for (uint32_t x = 0; x < width; ++x) {
             const uint8_t v = c.expected[x];
@@ -215,14 +215,14 @@ TEST(PngReaderGrey, EveryDepthBecomesEqualColourSamples) {
 }
 
 TEST(PngReaderGrey, GreyWithAlphaGivesPx32) {
-    TPngSpec eight{2, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA};
+    TPngLayout eight{2, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA};
     eight.Pixels = {200, 0, 17, 128};
     const TDecoded bitmap(EncodePng(eight));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
     EXPECT_EQ(PixelAt(bitmap, 0, 0), Bgra(200, 200, 200, 0));
     EXPECT_EQ(PixelAt(bitmap, 1, 0), Bgra(17, 17, 17, 128));
 
-    TPngSpec sixteen{1, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA};
+    TPngLayout sixteen{1, 1, 16, PNG_COLOR_TYPE_GRAY_ALPHA};
     sixteen.Pixels = Pack({0x4321, 0xFE00}, 2, 16);
     const TDecoded deep(EncodePng(sixteen));
     ASSERT_EQ(deep.PixelFormat(), Px32);
@@ -232,10 +232,10 @@ TEST(PngReaderGrey, GreyWithAlphaGivesPx32) {
 // ---------------------------------------------------------------- transparent colour key
 
 TEST(PngReaderColourKey, OnlyTheKeyColourBecomesTransparent) {
-    TPngSpec spec{3, 1, 8, PNG_COLOR_TYPE_RGB};
-    spec.Pixels = {10, 20, 30, 10, 20, 31, 0, 0, 0};
-    spec.TransparentColor = png_color_16{0, 10, 20, 30, 0};
-    const TDecoded bitmap(EncodePng(spec));
+    TPngLayout layout{3, 1, 8, PNG_COLOR_TYPE_RGB};
+    layout.Pixels = {10, 20, 30, 10, 20, 31, 0, 0, 0};
+    layout.TransparentColor = png_color_16{0, 10, 20, 30, 0};
+    const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
     EXPECT_EQ(PixelAt(bitmap, 0, 0), Bgra(10, 20, 30, 0));
     EXPECT_EQ(PixelAt(bitmap, 1, 0), Bgra(10, 20, 31, 255));
@@ -243,7 +243,7 @@ TEST(PngReaderColourKey, OnlyTheKeyColourBecomesTransparent) {
 }
 
 TEST(PngReaderColourKey, SixteenBitKeysCompareAllSixteenBits) {
-    TPngSpec grey{3, 1, 16, PNG_COLOR_TYPE_GRAY};
+    TPngLayout grey{3, 1, 16, PNG_COLOR_TYPE_GRAY};
     grey.Pixels = Pack({0x1234, 0x12FF, 0x1235}, 3, 16);
     grey.TransparentColor = png_color_16{0, 0, 0, 0, 0x1234};
     const TDecoded greyBitmap(EncodePng(grey));
@@ -252,7 +252,7 @@ TEST(PngReaderColourKey, SixteenBitKeysCompareAllSixteenBits) {
     EXPECT_EQ(PixelAt(greyBitmap, 1, 0), Bgra(0x12, 0x12, 0x12, 255));
     EXPECT_EQ(PixelAt(greyBitmap, 2, 0), Bgra(0x12, 0x12, 0x12, 255));
 
-    TPngSpec rgb{2, 1, 16, PNG_COLOR_TYPE_RGB};
+    TPngLayout rgb{2, 1, 16, PNG_COLOR_TYPE_RGB};
     rgb.Pixels = Pack({0x0101, 0x0202, 0x0303, 0x0101, 0x0202, 0x0304}, 6, 16);
     rgb.TransparentColor = png_color_16{0, 0x0101, 0x0202, 0x0303, 0};
     const TDecoded rgbBitmap(EncodePng(rgb));
@@ -262,10 +262,10 @@ TEST(PngReaderColourKey, SixteenBitKeysCompareAllSixteenBits) {
 }
 
 TEST(PngReaderColourKey, LowBitGreyKeyIsComparedBeforeScaling) {
-    TPngSpec spec{3, 1, 4, PNG_COLOR_TYPE_GRAY};
-    spec.Pixels = Pack({5, 6, 15}, 3, 4);
-    spec.TransparentColor = png_color_16{0, 0, 0, 0, 5};
-    const TDecoded bitmap(EncodePng(spec));
+    TPngLayout layout{3, 1, 4, PNG_COLOR_TYPE_GRAY};
+    layout.Pixels = Pack({5, 6, 15}, 3, 4);
+    layout.TransparentColor = png_color_16{0, 0, 0, 0, 5};
+    const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
     EXPECT_EQ(PixelAt(bitmap, 0, 0), Bgra(0x55, 0x55, 0x55, 0));
     EXPECT_EQ(PixelAt(bitmap, 1, 0), Bgra(0x66, 0x66, 0x66, 255));
@@ -275,31 +275,31 @@ TEST(PngReaderColourKey, LowBitGreyKeyIsComparedBeforeScaling) {
 // ---------------------------------------------------------------- interlace
 
 TEST(PngReaderInterlace, InterlacedFilesGiveTheSameBitmapAsPlainOnes) {
-    std::vector<TPngSpec> specs;
+    std::vector<TPngLayout> specs;
     specs.push_back(NoiseRgba(7, 9, 1));
     specs.push_back(NoiseRgba(1, 1, 2));
     specs.push_back(NoiseRgba(3, 20, 3));
     specs.push_back(NoiseRgba(33, 2, 4));
-    TPngSpec palette{11, 5, 2, PNG_COLOR_TYPE_PALETTE};
+    TPngLayout palette{11, 5, 2, PNG_COLOR_TYPE_PALETTE};
     palette.Palette = {{1, 2, 3}, {40, 50, 60}, {200, 100, 0}, {9, 9, 9}};
     palette.PaletteAlpha = {255, 0, 77};
     uint32_t seed = 5;
     for (size_t i = 0; i < palette.RowBytes() * 5; ++i) palette.Pixels.push_back(static_cast<uint8_t>(Next(seed)));
     specs.push_back(palette);
-    TPngSpec grey{9, 9, 16, PNG_COLOR_TYPE_GRAY};
+    TPngLayout grey{9, 9, 16, PNG_COLOR_TYPE_GRAY};
     for (size_t i = 0; i < grey.RowBytes() * 9; ++i) grey.Pixels.push_back(static_cast<uint8_t>(i % 3 ? 0x40 : i));
     grey.TransparentColor = png_color_16{0, 0, 0, 0, 0x4040};
     specs.push_back(grey);
 
-    for (TPngSpec& spec : specs) {
-        spec.Interlaced = false;
-        const TDecoded plain(EncodePng(spec));
-        spec.Interlaced = true;
-        const std::vector<uint8_t> file = EncodePng(spec);
+    for (TPngLayout& layout : specs) {
+        layout.Interlaced = false;
+        const TDecoded plain(EncodePng(layout));
+        layout.Interlaced = true;
+        const std::vector<uint8_t> file = EncodePng(layout);
         ASSERT_EQ(DecodePng(file).Interlace, PNG_INTERLACE_ADAM7);
         const TDecoded interlaced(file);
-        EXPECT_EQ(interlaced.PixelFormat(), plain.PixelFormat()) << spec.Width << "x" << spec.Height;
-        EXPECT_EQ(RgbaPixels(interlaced), RgbaPixels(plain)) << spec.Width << "x" << spec.Height;
+        EXPECT_EQ(interlaced.PixelFormat(), plain.PixelFormat()) << layout.Width << "x" << layout.Height;
+        EXPECT_EQ(RgbaPixels(interlaced), RgbaPixels(plain)) << layout.Width << "x" << layout.Height;
     }
 }
 
@@ -401,18 +401,18 @@ TEST(PngReaderLimits, HugeDimensionsAreRefusedBeforeAllocation) {
 TEST(PngReaderLimits, TheDecodedSizeLimitApplies) {
     TLimitGuard guard;
     SetMaxDecodedPixels(100);
-    TPngSpec spec = NoiseRgba(10, 10, 7);
-    EXPECT_EQ(TDecoded(EncodePng(spec)).Width(), 10);
-    spec = NoiseRgba(11, 10, 7);
-    const std::vector<uint8_t> file = EncodePng(spec);
+    TPngLayout layout = NoiseRgba(10, 10, 7);
+    EXPECT_EQ(TDecoded(EncodePng(layout)).Width(), 10);
+    layout = NoiseRgba(11, 10, 7);
+    const std::vector<uint8_t> file = EncodePng(layout);
     TMemoryViewStream stream(file.data(), file.size());
     TBitmap bitmap;
     EXPECT_THROW(ReadPngImage(stream, bitmap), EImageTooLarge);
 }
 
 TEST(PngReaderLimits, TextAndProfileChunksAreSkippedNotInflated) {
-    const TPngSpec spec = NoiseRgba(6, 4, 11);
-    const std::vector<uint8_t> plain = EncodePng(spec);
+    const TPngLayout layout = NoiseRgba(6, 4, 11);
+    const std::vector<uint8_t> plain = EncodePng(layout);
     const std::vector<uint8_t> zeros(64u << 20);  // deflates to about 64 KiB
     std::vector<uint8_t> text = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
     std::vector<uint8_t> profile = {'b', 'o', 'm', 'b', 0, 0};
@@ -442,8 +442,8 @@ TEST(PngReaderLimits, AnAncillaryChunkBeyondTheChunkLimitIsSkipped) {
 // ---------------------------------------------------------------- threads and registration
 
 TEST(PngReaderThreads, TwoDecodesAtOnceDoNotMeet) {
-    TPngSpec first = NoiseRgba(64, 48, 21);
-    TPngSpec second{50, 70, 4, PNG_COLOR_TYPE_PALETTE};
+    TPngLayout first = NoiseRgba(64, 48, 21);
+    TPngLayout second{50, 70, 4, PNG_COLOR_TYPE_PALETTE};
     second.Interlaced = true;
     for (unsigned i = 0; i < 16; ++i) second.Palette.push_back({static_cast<uint8_t>(i * 16), 7, static_cast<uint8_t>(255 - i)});
     uint32_t seed = 99;

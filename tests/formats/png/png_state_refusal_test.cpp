@@ -77,9 +77,9 @@ TEST(PngLibraryState, ARefusedWriteStateIsAWritingErrorAndTheOldFileStays) {
 TEST(PngLibraryState, ARefusedReadStateIsAReadingErrorNotAnEmptyPicture) {
     TTempFolder folder;
     const std::string path = folder / "picture.png";
-    TPngSpec spec{2, 2, 8, PNG_COLOR_TYPE_RGB};
-    spec.Pixels.assign(12, 40);
-    WriteFileBytes(path, EncodePng(spec));
+    TPngLayout layout{2, 2, 8, PNG_COLOR_TYPE_RGB};
+    layout.Pixels.assign(12, 40);
+    WriteFileBytes(path, EncodePng(layout));
     TPNGBitmap bitmap;
     {
         TRefusal refusal(refuseReadState);

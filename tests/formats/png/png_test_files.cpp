@@ -11,7 +11,7 @@ namespace tamberlit::testing {
 namespace {
 
 struct TEncodeJob {
-    const TPngSpec* Spec;
+    const TPngLayout* Layout;
     std::vector<uint8_t>* Output;
     png_bytepp Rows;
     png_text* Texts;
@@ -33,20 +33,20 @@ void NoFlush(png_structp) {}
 // Plain data in this frame only: libpng may jump back to the setjmp.
 bool EncodeSection(png_structp png, png_infop info, TEncodeJob* job) {
     if (setjmp(png_jmpbuf(png))) return false;
-    const TPngSpec& spec = *job->Spec;
+    const TPngLayout& layout = *job->Layout;
     png_set_write_fn(png, job, AppendBytes, NoFlush);
-    png_set_IHDR(png, info, spec.Width, spec.Height, spec.BitDepth, spec.ColorType,
-                 spec.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, layout.Width, layout.Height, layout.BitDepth, layout.ColorType,
+                 layout.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.Palette.empty())
-        png_set_PLTE(png, info, spec.Palette.data(), static_cast<int>(spec.Palette.size()));
-    if (!spec.PaletteAlpha.empty())
-        png_set_tRNS(png, info, spec.PaletteAlpha.data(), static_cast<int>(spec.PaletteAlpha.size()), nullptr);
-    if (spec.TransparentColor) png_set_tRNS(png, info, nullptr, 0, &*spec.TransparentColor);
-    const size_t texts = spec.Text.size() + spec.ZText.size();
+    if (!layout.Palette.empty())
+        png_set_PLTE(png, info, layout.Palette.data(), static_cast<int>(layout.Palette.size()));
+    if (!layout.PaletteAlpha.empty())
+        png_set_tRNS(png, info, layout.PaletteAlpha.data(), static_cast<int>(layout.PaletteAlpha.size()), nullptr);
+    if (layout.TransparentColor) png_set_tRNS(png, info, nullptr, 0, &*layout.TransparentColor);
+    const size_t texts = layout.Text.size() + layout.ZText.size();
     if (texts > 0) png_set_text(png, info, job->Texts, static_cast<int>(texts));
     png_write_info(png, info);
-    if (spec.Interlaced) png_set_interlace_handling(png);
+    if (layout.Interlaced) png_set_interlace_handling(png);
     png_write_image(png, job->Rows);
     png_write_end(png, info);
     return true;
@@ -94,7 +94,7 @@ bool DecodeRowsSection(png_structp png, png_infop info, TDecodeJob* job) {
 
 }  // namespace
 
-int TPngSpec::Channels() const {
+int TPngLayout::Channels() const {
     switch (ColorType) {
         case PNG_COLOR_TYPE_GRAY: return 1;
         case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
@@ -104,13 +104,13 @@ int TPngSpec::Channels() const {
     }
 }
 
-size_t TPngSpec::RowBytes() const { return (size_t{Width} * Channels() * BitDepth + 7) / 8; }
+size_t TPngLayout::RowBytes() const { return (size_t{Width} * Channels() * BitDepth + 7) / 8; }
 
-std::vector<uint8_t> EncodePng(const TPngSpec& spec) {
-    if (spec.Pixels.size() != spec.RowBytes() * spec.Height) throw std::logic_error("EncodePng: wrong pixel count");
-    std::vector<png_bytep> rows(spec.Height);
-    for (uint32_t y = 0; y < spec.Height; ++y)
-        rows[y] = const_cast<png_bytep>(spec.Pixels.data() + y * spec.RowBytes());
+std::vector<uint8_t> EncodePng(const TPngLayout& layout) {
+    if (layout.Pixels.size() != layout.RowBytes() * layout.Height) throw std::logic_error("EncodePng: wrong pixel count");
+    std::vector<png_bytep> rows(layout.Height);
+    for (uint32_t y = 0; y < layout.Height; ++y)
+        rows[y] = const_cast<png_bytep>(layout.Pixels.data() + y * layout.RowBytes());
     std::vector<png_text> texts;
     auto addText = [&texts](const std::pair<std::string, std::string>& entry, int compression) {
         png_text text{};
@@ -120,10 +120,10 @@ std::vector<uint8_t> EncodePng(const TPngSpec& spec) {
         text.text_length = entry.second.size();
         texts.push_back(text);
     };
-    for (const auto& entry : spec.Text) addText(entry, PNG_TEXT_COMPRESSION_NONE);
-    for (const auto& entry : spec.ZText) addText(entry, PNG_TEXT_COMPRESSION_zTXt);
+    for (const auto& entry : layout.Text) addText(entry, PNG_TEXT_COMPRESSION_NONE);
+    for (const auto& entry : layout.ZText) addText(entry, PNG_TEXT_COMPRESSION_zTXt);
     std::vector<uint8_t> output;
-    TEncodeJob job{&spec, &output, rows.data(), texts.data()};
+    TEncodeJob job{&layout, &output, rows.data(), texts.data()};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) throw std::runtime_error("EncodePng: no write state");
     png_infop info = png_create_info_struct(png);

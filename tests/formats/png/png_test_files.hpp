@@ -13,9 +13,9 @@ namespace tamberlit::testing {
 
 // What to encode. Pixels are the rows exactly as the file stores them: packed
 // below 8 bits (first pixel in the high bits), 16-bit samples big-endian.
-struct TPngSpec {
-    TPngSpec() = default;
-    TPngSpec(uint32_t width, uint32_t height, int bitDepth, int colorType)
+struct TPngLayout {
+    TPngLayout() = default;
+    TPngLayout(uint32_t width, uint32_t height, int bitDepth, int colorType)
         : Width(width), Height(height), BitDepth(bitDepth), ColorType(colorType) {}
 
     uint32_t Width = 1;
@@ -34,7 +34,7 @@ struct TPngSpec {
     int Channels() const;
 };
 
-std::vector<uint8_t> EncodePng(const TPngSpec& spec);
+std::vector<uint8_t> EncodePng(const TPngLayout& layout);
 
 // A file decoded without any transformation: rows as the file stores them.
 struct TDecodedPng {

@@ -156,10 +156,10 @@ TEST(PngWriterChunks, BytesAreThoseOfLibpngWithItsDefaults) {
             uint8_t* row = bitmap.RowAddress(y);
             for (size_t i = 0; i < bitmap.RowBytes(); ++i) row[i] = static_cast<uint8_t>(i + static_cast<size_t>(y));
         }
-        TPngSpec spec{97, 61, 8, format == Px32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB};
-        spec.Pixels = FileOrderPixels(bitmap);
-        spec.Text = {{"Software", "Quorrin Orvanel"}};
-        EXPECT_EQ(SaveToBytes(bitmap), EncodePng(spec)) << "format " << int(format);
+        TPngLayout layout{97, 61, 8, format == Px32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB};
+        layout.Pixels = FileOrderPixels(bitmap);
+        layout.Text = {{"Software", "Quorrin Orvanel"}};
+        EXPECT_EQ(SaveToBytes(bitmap), EncodePng(layout)) << "format " << int(format);
     }
 }
 
