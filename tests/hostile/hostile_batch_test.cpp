@@ -3,16 +3,14 @@
 // written for it, and the run ends quickly.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 
 #include "formats/tga/tga_file.hpp"
 #include "image/image_format_conversions.hpp"
 #include "image/limits.hpp"
+#include "tests/cli/cli_test_support.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 #include "tests/formats/png/png_test_files.hpp"
 #include "tests/formats/tga/tga_test_files.hpp"
@@ -25,37 +23,6 @@ using namespace tamberlit::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRun {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted.append("'\\''");
-        else
-            quoted.push_back(c);
-    }
-    return quoted + "'";
-}
-
-TRun RunCli(const std::vector<std::string>& arguments) {
-    std::string command = Quote(TAMBERLIT_CLI_PATH);
-    for (const auto& argument : arguments) command += " " + Quote(argument);
-    command += " 2>&1";
-    TRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 void Paint(TBitmap& bitmap, TPixelFormat format, int width, int height) {
     bitmap.NewImage(width, height, format);
@@ -132,13 +99,13 @@ TEST(HostileBatch, GoodFilesConvertAndEveryHostileOneIsNamed) {
     for (const char* named : {"good_jpeg.jpg", "good_gif.gif", "loop.gif", "screen.gif", "cmyk.jpg", "empty.jpg", "huge.dat"})
         arguments.push_back(in(named));
     const auto start = std::chrono::steady_clock::now();
-    const TRun run = RunCli(arguments);
+    const TCommandRun run = RunShell(CliCommand(arguments));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 10.0) << run.output;
 
     // Unreadable files are reported, not failed: the run's exit status says
     // failure only for files that could be read but not converted.
-    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("converted 4, skipped as not 32-bit 0, unreadable " + std::to_string(hostile.size()) +
                               ", failed 0"),
               std::string::npos)
