@@ -68,6 +68,12 @@ inline TCommandRun RunShell(const std::string& command) {
     return run;
 }
 
+// strace with the program to trace after it. LeakSanitizer cannot work under
+// a tracer and would fail a sanitizer build's run, so it is switched off there.
+inline std::string Strace(const std::string& options) {
+    return "env ASAN_OPTIONS=detect_leaks=0 strace " + options;
+}
+
 inline bool HaveTool(const std::string& name) {
     return std::system(("command -v " + ShellQuote(name) + " >/dev/null 2>&1").c_str()) == 0;
 }

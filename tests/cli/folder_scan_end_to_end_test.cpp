@@ -102,7 +102,7 @@ TEST(FolderScanEndToEnd, FifosAndDevicesNamedLikeImagesAreNeverOpened) {
 
     const TCommandRun run = RunShell(
         "timeout 60 " +
-        (strace ? "strace -f -qq -e trace=open,openat,openat2 -o " + ShellQuote(trace) + " " : std::string()) +
+        (strace ? Strace("-f -qq -e trace=open,openat,openat2 -o " + ShellQuote(trace) + " ") : std::string()) +
         CliCommand({"--verbose", folder.Path().string()}));
     ASSERT_NE(run.exitCode, 124) << "the run hung";
     EXPECT_EQ(run.exitCode, 0) << run.output;

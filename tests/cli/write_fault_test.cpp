@@ -155,7 +155,7 @@ template <typename Check>
 int InjectAtEveryCall(const TRoad& road, const std::string& calls, const std::string& action, Check check) {
     for (int n = 1; n <= 64; ++n) {
         TScene scene(road);
-        const std::string command = "strace -f -qq -o /dev/null -e trace=" + calls + " -e inject=" + calls + ":" +
+        const std::string command = Strace("-f -qq -o /dev/null -e trace=" + calls + " -e inject=" + calls + ":") +
                                     action + ":when=" + std::to_string(n) + " " + CliCommand(scene.Arguments());
         const TCommandRun run = RunShell(command);
         const std::string what = action + " at " + calls + " call " + std::to_string(n);
@@ -190,6 +190,11 @@ TEST_P(WriteFaults, KilledAtEveryWriteSyncAndRenameTheOldTargetIsWholeAndAtMostO
 
 TEST_P(WriteFaults, ADiskFullAtEveryWriteIsReportedAndCleanedUp) {
     if (const std::string why = StraceUnavailable(); !why.empty()) GTEST_SKIP() << why;
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's runtime probes memory with write calls of its own and
+    // stops on an error it did not expect, so the Nth write is not the program's.
+    GTEST_SKIP() << "a failed write is injected only into builds without AddressSanitizer";
+#endif
     const int writes = InjectAtEveryCall(
         GetParam(), "write", "error=ENOSPC", [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
             EXPECT_EQ(run.exitCode, 1) << what;
