@@ -1,15 +1,13 @@
 // Runs the tamberlit-cli program on temporary folders, as a user would.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 
 #include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"
 #include "image/image_format_conversions.hpp"
+#include "tests/cli/cli_test_support.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
@@ -19,37 +17,13 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TRun {
-    int status = -1;
+    int status = -1;     // -1 when the program did not exit by itself
     std::string output;  // standard output and standard error together
 };
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted.append("'\\''");
-        else
-            quoted.push_back(c);
-    }
-    return quoted + "'";
-}
-
 TRun RunCli(const std::vector<std::string>& arguments) {
-    std::string command = Quote(TAMBERLIT_CLI_PATH);
-    for (const auto& argument : arguments) {
-        command.push_back(' ');
-        command.append(Quote(argument));
-    }
-    command += " 2>&1";
-    TRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.output.append(buffer.data(), got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const TCommandRun run = RunShell(CliCommand(arguments));
+    return {run.exitCode, run.output};
 }
 
 // A picture whose every pixel differs and whose alpha runs through all values.

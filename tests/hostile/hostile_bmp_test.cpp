@@ -8,7 +8,6 @@
 
 #include <climits>
 
-#include "image/limits.hpp"
 #include "tests/hostile/hostile_support.hpp"
 #include "tests/image/bmp_test_files.hpp"
 
@@ -18,11 +17,6 @@ using namespace tamberlit::testing::hostile;
 using namespace tamberlit::testing::bmp_files;
 
 namespace {
-
-std::string TooLarge(int64_t width, int64_t height) {
-    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
-}
 
 const TOutcome invalid = Refused("EInvalidGraphic", "Bitmap image is not valid");
 const TOutcome readError = Refused("EReadError", "Stream read error");

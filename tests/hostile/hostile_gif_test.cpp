@@ -7,7 +7,6 @@
 
 #include "formats/gif/gif_errors.hpp"
 #include "formats/gif/gif_image.hpp"
-#include "image/limits.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 #include "tests/hostile/hostile_support.hpp"
 
@@ -16,11 +15,6 @@ using namespace tamberlit::testing;
 using namespace tamberlit::testing::hostile;
 
 namespace {
-
-std::string TooLarge(int64_t width, int64_t height) {
-    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
-}
 
 TOutcome GIFError(const std::string& message) { return Refused("GIFException", message); }
 

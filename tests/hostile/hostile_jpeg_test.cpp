@@ -8,7 +8,6 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "image/limits.hpp"
 #include "tests/hostile/hostile_support.hpp"
 #include "tests/image/jpeg/jpeg_reference.hpp"
 
@@ -17,11 +16,6 @@ using namespace tamberlit::testing;
 using namespace tamberlit::testing::hostile;
 
 namespace {
-
-std::string TooLarge(int64_t width, int64_t height) {
-    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
-}
 
 TOutcome LibraryError(int code) { return Refused("EJPEG", "JPEG error #" + std::to_string(code)); }
 

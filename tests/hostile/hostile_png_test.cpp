@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "image/limits.hpp"
 #include "tests/formats/png/png_test_files.hpp"
 #include "tests/hostile/hostile_support.hpp"
 
@@ -16,11 +15,6 @@ using namespace tamberlit::testing;
 using namespace tamberlit::testing::hostile;
 
 namespace {
-
-std::string TooLarge(int64_t width, int64_t height) {
-    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
-}
 
 const TOutcome readError = Refused("EInvalidGraphic", "Error Reading File!");
 

@@ -18,6 +18,7 @@
 #include "image/exceptions.hpp"
 #include "image/image_format_conversions.hpp"
 #include "image/jpeg_image.hpp"
+#include "image/limits.hpp"
 
 namespace tamberlit::testing::hostile {
 
@@ -111,6 +112,11 @@ const char* ReaderExtension(TReader reader) {
         case TReader::JPEG: return ".jpg";
     }
     return "";
+}
+
+std::string TooLarge(int64_t width, int64_t height) {
+    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
 }
 
 TOutcome Refused(const std::string& errorClass, const std::string& message) {

@@ -44,6 +44,8 @@ struct TOutcome {
 };
 
 TOutcome Refused(const std::string& errorClass, const std::string& message);
+// The decoded-size limit's message for a width x height picture (default limit).
+std::string TooLarge(int64_t width, int64_t height);
 TOutcome Loaded(int width, int height, TPixelFormat format);
 // A reader that raises no error but gives an empty picture; the dispatcher
 // reports it as unreadable.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "formats/tga/tga_file.hpp"
-#include "image/limits.hpp"
 #include "tests/formats/tga/tga_test_files.hpp"
 #include "tests/hostile/hostile_support.hpp"
 
@@ -14,11 +13,6 @@ using namespace tamberlit::testing;
 using namespace tamberlit::testing::hostile;
 
 namespace {
-
-std::string TooLarge(int64_t width, int64_t height) {
-    return "Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels exceeds the limit of " + std::to_string(DefaultMaxPixels) + " pixels and 65535 per side";
-}
 
 const TOutcome formatError = Refused("Exception", TGAFormatError);
 
