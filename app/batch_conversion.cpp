@@ -103,8 +103,10 @@ void ListStep(TConversionHost& host, const std::string& folder, const std::strin
     const std::vector<TFolderEntry> entries = FolderEntries(folder + subfolder, subfolder.empty(), &error);
     if (error != 0 && report) host.FolderUnreadable(folder + subfolder, SystemErrorText(error));
     for (const auto& entry : entries) {
+        // A folder named like a source (x.png/) is entered below, never
+        // listed as a file: its files would otherwise be converted twice.
+        if (entry.isFolder || entry.isLinkToFolder) continue;
         if (!MatchesMask(entry.name, mask)) continue;
-        if (entry.isLinkToFolder) continue;  // never follow links into folders
         list.push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
     }
     if (!recursive) return;
@@ -175,10 +177,11 @@ void ConvertPath(TConversionHost& host, const std::string& path) {
     host.SetProgressRange(0, static_cast<int>(list.size()));
     host.SetProgressVisible(true);
     try {
-        for (size_t i = 0; i < list.size(); ++i) {
+        // A stop raised during the scan or by the last file ends the folder:
+        // the file in progress finishes and nothing else starts.
+        for (size_t i = 0; i < list.size() && !host.StopRequested(); ++i) {
             host.SetProgressPosition(static_cast<int>(i));
             ConvertPath(host, list[i]);
-            if (host.StopRequested()) break;
         }
     } catch (...) {
         host.SetProgressVisible(false);

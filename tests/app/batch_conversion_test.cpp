@@ -76,12 +76,13 @@ TEST(FolderScan, LinksToFoldersAreNeitherListedNorEntered) {
               (std::vector<std::string>{"filelink.bmp", "real/a.bmp"}));
 }
 
-TEST(FolderScan, AFolderNamedLikeASourceIsListedAndItsFilesToo) {
+TEST(FolderScan, AFolderNamedLikeASourceIsEnteredOnceAndNeverListed) {
     TTempFolder folder;
     Touch(folder.Path() / "x.bmp/inner.bmp");
+    Touch(folder.Path() / "y.png/inner.tga");
     TRecordingHost host;
     EXPECT_EQ(Relative(ListSourceFiles(host, folder.Path().string()), folder.Path()),
-              (std::vector<std::string>{"x.bmp", "x.bmp/inner.bmp"}));
+              (std::vector<std::string>{"x.bmp/inner.bmp", "y.png/inner.tga"}));
 }
 
 TEST(FolderScan, UnreadableFoldersAddNothingAndTheRestIsListed) {
@@ -128,15 +129,19 @@ TEST(BatchDriver, FolderShowsItsStatusAndProgressAndHidesItAtTheEnd) {
 }
 
 TEST(BatchDriver, StopRequestEndsTheFolderAfterTheCurrentFile) {
-    TTempFolder folder;
-    for (const char* name : {"a.tga", "b.tga", "c.tga"}) Touch(folder.Path() / name);
-    TRecordingHost host;
-    host.onProcessMessages = [&] {
-        if (host.statusTexts.size() >= 2) host.stop = true;  // pressed while the first file converts
-    };
-    ConvertPath(host, folder.Path().string());
-    EXPECT_EQ(host.done.size(), 1u);
-    EXPECT_EQ(host.events.back(), "hide");
+    // Pressed during the scan (one status text so far): no file starts;
+    // pressed while the first file converts: that file is the only one.
+    for (const size_t texts : {size_t{1}, size_t{2}}) {
+        TTempFolder folder;
+        for (const char* name : {"a.tga", "b.tga", "c.tga"}) Touch(folder.Path() / name);
+        TRecordingHost host;
+        host.onProcessMessages = [&] {
+            if (host.statusTexts.size() >= texts) host.stop = true;
+        };
+        ConvertPath(host, folder.Path().string());
+        EXPECT_EQ(host.done.size(), texts - 1) << "stopped after " << texts << " status texts";
+        EXPECT_EQ(host.events.back(), "hide");
+    }
 }
 
 TEST(BatchDriver, EmptyFolderShowsAndHidesTheProgressBar) {
