@@ -148,7 +148,8 @@ void ConvertFile(TConversionHost& host, const std::string& path) {
     host.ProcessMessages();
     try {
         std::string failure;
-        const bool loaded = LoadImageFile(path, bitmap, &failure);
+        TRowsPresent rows;
+        const bool loaded = LoadImageFile(path, bitmap, &failure, &rows);
         if (!loaded) {
             host.FileDone(path, "", TFileOutcome::Unreadable, failure);
         } else if (bitmap.PixelFormat() != Px32 && host.AlphaOnly()) {
@@ -156,7 +157,12 @@ void ConvertFile(TConversionHost& host, const std::string& path) {
         } else {
             const std::string target = ChangeFileExtension(path, host.TargetExtension());
             switch (SaveImageFile(bitmap, target)) {
-                case TSaveResult::Written: host.FileDone(path, target, TFileOutcome::Converted, ""); break;
+                case TSaveResult::Written:
+                    if (rows.CutShort())
+                        host.FileDone(path, target, TFileOutcome::ConvertedCutShort, rows.Text());
+                    else
+                        host.FileDone(path, target, TFileOutcome::Converted, "");
+                    break;
                 case TSaveResult::Unwritable: host.FileDone(path, target, TFileOutcome::Unwritable, ""); break;
                 case TSaveResult::NoWriter: host.FileDone(path, target, TFileOutcome::NoWriter, ""); break;
             }

@@ -10,6 +10,7 @@ namespace tamberlit {
 
 enum class TFileOutcome {
     Converted,        // the target was written
+    ConvertedCutShort,  // written from a file that holds only part of its picture
     NotThirtyTwoBit,  // read, but skipped by the alpha-only rule
     Unreadable,       // no reader, or the reader refused the file
     Unwritable,       // the existing target may not be replaced; left as it was
@@ -34,7 +35,8 @@ public:
     // Lets pending user input run.
     virtual void ProcessMessages() = 0;
 
-    // What became of one file. detail is the reader's refusal for Unreadable.
+    // What became of one file. detail is the reader's refusal for Unreadable,
+    // what the file held ("12 of 20 rows present") for ConvertedCutShort.
     virtual void FileDone(const std::string& /*source*/, const std::string& /*target*/, TFileOutcome /*outcome*/,
                           const std::string& /*detail*/) {}
     // A folder of a scan that could not be read (its files are not listed);

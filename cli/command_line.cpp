@@ -126,6 +126,12 @@ public:
                 ++converted_;
                 if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "converted " + source + " -> " + target);
                 break;
+            case TFileOutcome::ConvertedCutShort:
+                ++converted_;
+                cutShort_.push_back(source);
+                if (options_.Verbosity == TVerbosity::Verbose)
+                    Say(out_, "converted from a cut-short file " + source + " -> " + target + " (" + detail + ")");
+                break;
             case TFileOutcome::NotThirtyTwoBit:
                 ++notThirtyTwoBit_;
                 if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "skipped (not 32-bit) " + source);
@@ -170,17 +176,31 @@ public:
         std::string summary = "converted " + std::to_string(converted_) + ", skipped as not 32-bit " +
                               std::to_string(notThirtyTwoBit_) + ", unreadable " + std::to_string(unreadable_) +
                               ", failed " + std::to_string(failed_);
+        if (!cutShort_.empty()) summary += ", " + CutShortSummary();
         if (unwritable_ > 0) summary += ", read-only targets left " + std::to_string(unwritable_);
         if (foldersNotRead_ > 0) summary += ", folders not read " + std::to_string(foldersNotRead_);
         if (unreadable_ > 0 && options_.Verbosity != TVerbosity::Verbose) summary += " (--verbose lists them)";
         if (interrupted.load()) summary += "; interrupted";
-        out_ << summary << '\n';
+        out_ << PrintableText(summary) << '\n';
     }
 
     // Files that failed and folders that could not be searched.
     unsigned Failed() const { return failed_ + foldersNotRead_; }
 
 private:
+    // Their copies lack what the sources do not hold: name them, so that
+    // nobody deletes a source believing its copy complete.
+    std::string CutShortSummary() {
+        constexpr size_t named = 10;
+        std::sort(cutShort_.begin(), cutShort_.end());  // the same words whatever the workers' order
+        std::string text = "converted from a cut-short file " + std::to_string(cutShort_.size()) + " (";
+        for (size_t i = 0; i < std::min(named, cutShort_.size()); ++i) text += (i > 0 ? ", " : "") + cutShort_[i];
+        if (cutShort_.size() > named)
+            text += " and " + std::to_string(cutShort_.size() - named) + " more" +
+                    (options_.Verbosity == TVerbosity::Verbose ? "" : ", --verbose lists them");
+        return text + ")";
+    }
+
     void Say(std::ostream& stream, const std::string& line) {
         ClearProgress();
         stream << PrintableText(line) << '\n';
@@ -212,6 +232,7 @@ private:
     size_t finished_ = 0;
     unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0,
              foldersNotRead_ = 0;
+    std::vector<std::string> cutShort_;  // sources, converted
 };
 
 }  // namespace

@@ -31,13 +31,14 @@ namespace {
 using bmp::THeader;
 using bmp::TReadMode;
 
-void DecodeRunLengthFile(TStream& stream, const THeader& header, const std::vector<TRGBQuad>& table,
-                         int64_t fileEnd, TDIBSection& target) {
+// Returns the rows the data reached.
+int64_t DecodeRunLengthFile(TStream& stream, const THeader& header, const std::vector<TRGBQuad>& table,
+                            int64_t fileEnd, TDIBSection& target) {
     const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
     std::vector<uint8_t> data(static_cast<size_t>(std::min(available, bmp::RunLengthDataLimit(header))));
     stream.ReadBuffer(data.data(), data.size());
-    bmp::DecodeRunLength(data.data(), data.size(), header.BitCount, table,
-                         header.TopDown() ? bmp::TRowOrder::TopDown : bmp::TRowOrder::BottomUp, target);
+    return bmp::DecodeRunLength(data.data(), data.size(), header.BitCount, table,
+                                header.TopDown() ? bmp::TRowOrder::TopDown : bmp::TRowOrder::BottomUp, target);
 }
 
 // Uncompressed rows, one at a time through a one-row block of the file's
@@ -63,21 +64,30 @@ void DecodeRows(TStream& stream, const THeader& header, std::vector<TRGBQuad> ta
 
 }  // namespace
 
-HBITMAP LoadBitmapFileLeniently(const std::string& path) {
+HBITMAP LoadBitmapFileLeniently(const std::string& path, TRowsPresent* rowsPresent) {
     TFileStream file(path);
-    return LoadBitmapLeniently(file);
+    return LoadBitmapLeniently(file, rowsPresent);
 }
 
-HBITMAP LoadBitmapLeniently(TStream& file) {
+HBITMAP LoadBitmapLeniently(TStream& file, TRowsPresent* rowsPresent) {
     file.SetPosition(0);
     const int64_t fileEnd = file.Size();
     const THeader header = bmp::ReadHeaders(file, TReadMode::Lenient);
     std::vector<TRGBQuad> table = bmp::ReadColorTable(file, header, 0, fileEnd, TReadMode::Lenient);
+    TRowsPresent rows{0, header.Rows()};
+    if (!header.RunLength()) {
+        // Known before the picture is allocated.
+        rows.Present = bmp::RowsHeld(header, static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - file.Position())));
+        CheckRowsPresent(rows.Present, rows.Total);
+    }
     auto device = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()));
-    if (header.RunLength())
-        DecodeRunLengthFile(file, header, table, fileEnd, *device);
-    else
+    if (header.RunLength()) {
+        rows.Present = DecodeRunLengthFile(file, header, table, fileEnd, *device);
+        CheckRowsPresent(rows.Present, rows.Total);
+    } else {
         DecodeRows(file, header, std::move(table), fileEnd, *device);
+    }
+    if (rowsPresent) *rowsPresent = rows;
     return device;
 }
 

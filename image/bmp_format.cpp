@@ -197,6 +197,12 @@ std::vector<TRGBQuad> ReadColorTable(TStream& stream, const THeader& header, int
     return table;
 }
 
+int64_t RowsHeld(const THeader& header, uint64_t available) {
+    const uint64_t pixelBytes = (uint64_t(header.Width) * header.BitCount + 7) / 8;
+    if (available < pixelBytes) return 0;
+    return std::min<int64_t>(header.Rows(), static_cast<int64_t>((available - pixelBytes) / header.Stride()) + 1);
+}
+
 uint64_t RunLengthDataLimit(const THeader& header) {
     const uint64_t pixels = uint64_t(header.Width) * uint64_t(header.Rows());
     return 4 * pixels + 4 * uint64_t(header.Rows()) + (uint64_t{1} << 20);

@@ -69,6 +69,11 @@ bool HasPx32Layout(const THeader& header);
 std::vector<TRGBQuad> ReadColorTable(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd,
                                      TReadMode mode);
 
+// The rows of uncompressed pixel data that `available` bytes hold in full: a
+// row counts once its pixels are there, whatever becomes of its padding (so a
+// file that ends after the last row's pixels is complete).
+int64_t RowsHeld(const THeader& header, uint64_t available);
+
 // The most run-length data a picture of this size can need: two bytes per
 // pixel (a run of one), an end of line per row and an end of bitmap, with room
 // to spare. Data beyond this is not read.

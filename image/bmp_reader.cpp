@@ -6,6 +6,7 @@
 #include "image/bmp_format.hpp"
 #include "image/bmp_rle.hpp"
 #include "image/exceptions.hpp"
+#include "image/limits.hpp"
 
 namespace tamberlit {
 
@@ -18,6 +19,7 @@ struct TReadResult {
     HBITMAP Block;
     HPALETTE Palette;  // a colour table read for more than 8 bits per pixel
     std::shared_ptr<const std::vector<uint8_t>> SavedStream;
+    TRowsPresent RowsPresent;
 };
 
 // The header fields a block keeps from the file; the rest follow from its layout.
@@ -36,6 +38,10 @@ uint64_t AnnouncedImageSize(const THeader& header) {
 
 TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd) {
     std::vector<TRGBQuad> table = bmp::ReadColorTable(stream, header, fileStart, fileEnd, TReadMode::Strict);
+    const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
+    // Known before a byte of the picture is allocated.
+    const TRowsPresent rowsPresent{bmp::RowsHeld(header, available), header.Rows()};
+    CheckRowsPresent(rowsPresent.Present, rowsPresent.Total);
     const bool paletted = header.BitCount <= 8;
     const size_t tableSize = paletted ? table.size() : 0;
     TReadResult result;
@@ -58,10 +64,10 @@ TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fil
     // 0) and some writers get it wrong, leaving out the row padding: the
     // block's size decides, so a size too large never reads past the block and
     // one too small never drops rows the file holds.
-    const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
     const uint64_t count = std::min<uint64_t>(available, block->ImageSize());
     stream.ReadBuffer(block->Bits(), static_cast<size_t>(count));
     result.Block = std::move(block);
+    result.RowsPresent = rowsPresent;
     return result;
 }
 
@@ -86,9 +92,11 @@ TReadResult ReadRunLength(TStream& stream, const THeader& header, int64_t fileSt
     const uint64_t count = std::min<uint64_t>(AnnouncedImageSize(header), saved->size() - start);
 
     auto block = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()));
-    bmp::DecodeRunLength(saved->data() + start, static_cast<size_t>(count), header.BitCount, table,
-                         bmp::TRowOrder::BottomUp, *block);
+    const int64_t rows = bmp::DecodeRunLength(saved->data() + start, static_cast<size_t>(count), header.BitCount,
+                                              table, bmp::TRowOrder::BottomUp, *block);
+    CheckRowsPresent(rows, header.Rows());
     TReadResult result;
+    result.RowsPresent = {rows, header.Rows()};
     result.Block = std::move(block);
     result.SavedStream = std::move(saved);
     return result;
@@ -101,6 +109,7 @@ void TBitmap::ReadBMP(TStream& stream) {
     const int64_t fileEnd = stream.Size();
     if (fileEnd <= fileStart) {
         SetHandle(nullptr);
+        rowsPresent_ = {};
         return;
     }
     const THeader header = bmp::ReadHeaders(stream, TReadMode::Strict);
@@ -111,6 +120,7 @@ void TBitmap::ReadBMP(TStream& stream) {
     image.OS2Format = header.Core();
     image.Palette = std::move(result.Palette);
     image.SavedStream = std::move(result.SavedStream);
+    rowsPresent_ = result.RowsPresent;
 }
 
 }  // namespace tamberlit

@@ -24,6 +24,9 @@ public:
     }
 
     bool Finished() const { return y_ >= height_; }
+    // A row counts once the data has moved past it or filled it.
+    int64_t RowsReached() const { return std::min(height_, y_ + (x_ >= width_ ? 1 : 0)); }
+    int64_t Height() const { return height_; }
 
     // count pixels of the colours a, b, a, b... (RLE8 passes a == b).
     void Run(unsigned count, uint8_t a, uint8_t b) {
@@ -69,8 +72,8 @@ private:
 
 }  // namespace
 
-void DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::vector<TRGBQuad>& colorTable,
-                     TRowOrder order, TDIBSection& target) {
+int64_t DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::vector<TRGBQuad>& colorTable,
+                        TRowOrder order, TDIBSection& target) {
     const bool fourBits = bitCount == 4;
     TRunWriter writer(colorTable, order, target);
     size_t position = 0;
@@ -87,9 +90,9 @@ void DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::
         }
         switch (second) {
             case EscapeEndOfLine: writer.EndOfLine(); break;
-            case EscapeEndOfBitmap: return;
+            case EscapeEndOfBitmap: return writer.Height();
             case EscapeDelta:
-                if (position + 2 > size) return;
+                if (position + 2 > size) return writer.RowsReached();
                 writer.Delta(data[position], data[position + 1]);
                 position += 2;
                 break;
@@ -106,12 +109,13 @@ void DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::
                 } else {
                     for (size_t i = 0; i < available; ++i) writer.Pixel(literal[i]);
                 }
-                if (available < bytes) return;  // the data ends inside the literal run
+                if (available < bytes) return writer.RowsReached();  // the data ends inside the literal run
                 position += std::min(bytes + (bytes & 1), size - position);
                 break;
             }
         }
     }
+    return writer.RowsReached();
 }
 
 }  // namespace tamberlit::bmp

@@ -18,8 +18,11 @@ enum class TRowOrder { BottomUp, TopDown };
 // data skips (deltas, early ends of line or of the bitmap, data that ends
 // early) stay black; runs that go past the end of a row are cut there. order
 // tells whether the first row of the data is the bottom row of the picture,
-// as the documentation requires, or the top row.
-void DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::vector<TRGBQuad>& colorTable,
+// as the documentation requires, or the top row. Returns the rows the data
+// reached, in the data's order: all of them when it ends with its end-of-
+// bitmap code (the pixels it skips are the format's own) or fills the last
+// row; the rows before the one it ran out in otherwise.
+int64_t DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::vector<TRGBQuad>& colorTable,
                      TRowOrder order, TDIBSection& target);
 
 }  // namespace tamberlit::bmp

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "image/limits.hpp"
 #include "image/palette.hpp"
 #include "image/stream.hpp"
 
@@ -42,10 +43,18 @@ public:
     virtual void LoadFromStream(TStream& stream) = 0;
     virtual void SaveToStream(TStream& stream) = 0;
 
+    // What the last load found of the picture's rows in the file: fewer rows
+    // present than the picture has when the file was cut short (at least
+    // half of them: readers refuse a file that holds less). A reader that
+    // decodes on demand (JPEG, GIF) knows it once the picture is decoded.
+    const TRowsPresent& RowsPresent() const { return rowsPresent_; }
+
     std::function<void(TGraphic&)> OnChange;
 
 protected:
     virtual void Changed();
+
+    TRowsPresent rowsPresent_;
 };
 
 [[noreturn]] void RaiseAssignError(const TGraphic& source, const TGraphic& dest);

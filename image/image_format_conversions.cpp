@@ -60,7 +60,23 @@ TImageKind GetImageKind(const std::string& path) {
     return ikUnknown;
 }
 
-bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure) {
+// The errors that say a file cannot be read as a picture: its format or data
+// (the codecs' own classes derive from EInvalidGraphic), its size, or a file
+// that cannot be opened or read. Anything else is no fault of the file.
+template <typename Call>
+bool Decodes(Call call, std::string* failure) {
+    try {
+        call();
+        return true;
+    } catch (const EInvalidGraphic& error) {
+        if (failure) *failure = error.what();
+    } catch (const EStreamError& error) {
+        if (failure) *failure = error.what();
+    }
+    return false;
+}
+
+bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure, TRowsPresent* rowsPresent) {
     const TImageKind kind = GetImageKind(path);
     if (kind == ikUnknown) {
         if (failure) *failure = "unknown file kind";
@@ -71,35 +87,25 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
         if (failure) *failure = "no reader for this kind of file in this build";
         return false;
     }
-    try {
-        reader->LoadFile(path);
-    } catch (const std::exception& error) {
-        if (failure) *failure = error.what();
-        if (kind == ikBMP) {
-            // Second chance: the lenient loader that stands in for the platform's.
-            auto& object = static_cast<TBitmap&>(*reader);
-            object.DetachHandle();
-            try {
-                object.SetHandle(LoadBitmapFileLeniently(path));
-            } catch (const std::exception&) {
-                // The first failure's text is the one worth reporting.
-                object.CopyFrom(nullptr);
-            }
-            if (!object.Empty()) object.SetPixelFormat(Px24);
-        }
+    TRowsPresent rows;
+    if (!Decodes([&] { reader->LoadFile(path); }, failure) && kind == ikBMP) {
+        // Second chance: the lenient loader that stands in for the platform's.
+        auto& object = static_cast<TBitmap&>(*reader);
+        object.DetachHandle();
+        // The first failure's text is the one worth reporting.
+        if (!Decodes([&] { object.SetHandle(LoadBitmapFileLeniently(path, &rows)); }, nullptr))
+            object.CopyFrom(nullptr);
+        if (!object.Empty()) object.SetPixelFormat(Px24);
     }
     // JPEG decodes and GIF renders its first frame only here: what fails now
     // is as much a failure to read the file as what failed above.
-    try {
-        bitmap.CopyFrom(reader.get());
-    } catch (const std::exception& error) {
-        if (failure) *failure = error.what();
-        bitmap.CopyFrom(nullptr);
-    }
+    if (!Decodes([&] { bitmap.CopyFrom(reader.get()); }, failure)) bitmap.CopyFrom(nullptr);
+    if (reader->RowsPresent().Total > 0) rows = reader->RowsPresent();
     // Free the reader before the bitmap asks for its handle: the bitmap is then
     // the only holder of the pixels and needs no private copy of them.
     reader.reset();
     const bool loaded = bitmap.Handle() != nullptr;
+    if (rowsPresent) *rowsPresent = loaded ? rows : TRowsPresent{};
     if (loaded && failure) failure->clear();
     if (!loaded && failure && failure->empty()) *failure = "the file holds no picture";
     if (bitmap.PixelFormat() != Px32) bitmap.SetPixelFormat(Px24);

@@ -17,9 +17,15 @@ enum TImageKind : uint8_t { ikUnknown, ikBMP, ikTGA, ikJPEG, ikPNG, ikGIF };
 TImageKind GetImageKind(const std::string& path);
 
 // True when bitmap now holds the file's image, brought to Px24 unless it is
-// Px32. A decoding failure leaves the bitmap empty and returns false; its text
-// goes to *failure when that is given. Errors after decoding pass to the caller.
-bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure = nullptr);
+// Px32; *rowsPresent, when given, receives what the file held of the
+// picture's rows (fewer than all for a file cut short after half of them). A
+// decoding failure (the file's format, its data, its size, a file that cannot
+// be read or that holds less than half of its picture) leaves the bitmap empty
+// and returns false; its text goes to *failure when that is given. Every other
+// error (out of memory, a fault of ours) passes to the caller, as do errors
+// after decoding.
+bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure = nullptr,
+                   TRowsPresent* rowsPresent = nullptr);
 
 enum class TSaveResult {
     Written,      // the target now holds the bitmap

@@ -8,7 +8,7 @@
 namespace tamberlit {
 
 EJPEG::EJPEG(int messageCode)
-    : Exception("JPEG error #" + std::to_string(messageCode)), messageCode_(messageCode) {}
+    : EInvalidGraphic("JPEG error #" + std::to_string(messageCode)), messageCode_(messageCode) {}
 
 const TJPEGSettings& JPEGDefaults() {
     // Asked once: a screen of 8 or fewer bits per pixel shows palette pictures
@@ -107,7 +107,7 @@ void TJPEGImage::SaveToStream(TStream& stream) {
 void TJPEGImage::DIBNeeded() {
     if (bitmap_) return;
     auto bitmap = std::make_unique<TBitmap>();
-    DecodeJPEG(data_->Data.Memory(), data_->Data.ByteCount(), settings_, *bitmap);
+    rowsPresent_ = DecodeJPEG(data_->Data.Memory(), data_->Data.ByteCount(), settings_, *bitmap);
     bitmap_ = std::move(bitmap);
 }
 

@@ -16,7 +16,7 @@ namespace tamberlit {
 
 // A fatal error reported by the JPEG library: "JPEG error #<message number>".
 // The number is the library's message code (jerror.h), e.g. 42 for empty input.
-class EJPEG : public Exception {
+class EJPEG : public EInvalidGraphic {
 public:
     explicit EJPEG(int messageCode);
     int MessageCode() const { return messageCode_; }

@@ -43,11 +43,17 @@ struct TErrorManager {
     std::longjmp(reinterpret_cast<TErrorManager*>(info->err)->jump, 1);
 }
 
-// Warnings (level -1) and trace messages go nowhere. The one that matters, the
-// end-of-data warning our source raises for a truncated file, means "decode
-// what there is", which is what we want; corrupt-data warnings leave the
-// library's best picture, as every other viewer shows it.
-void EmitMessage(j_common_ptr, int) {}
+// Warnings (level -1) and trace messages go nowhere. The end-of-data warning
+// our source raises for a truncated file means "decode what there is", which
+// is what we want; corrupt-data warnings leave the library's best picture, as
+// every other viewer shows it. One warning is counted (NoteDataRanOut): where
+// the Huffman decoder first needs bits that the scan's data do not hold.
+void NoteDataRanOut(j_decompress_ptr info);
+
+void EmitMessage(j_common_ptr info, int level) {
+    if (level < 0 && info->is_decompressor && info->err->msg_code == JWRN_HIT_MARKER)
+        NoteDataRanOut(reinterpret_cast<j_decompress_ptr>(info));
+}
 
 void OutputMessage(j_common_ptr) {}
 
@@ -72,7 +78,69 @@ struct TMemorySource {
     const JOCTET* data;
     size_t size;
     size_t position;  // the end of the block the library holds
+    // Set once the rows are being decoded: where the data ran out counts.
+    bool decoding;
+    bool ended;        // the file has no more bytes
+    bool dataMissed;   // a scan's data ended before the scan did
+    bool refused;      // ... before half of the rows
+    long rowsPresent;  // rows of output the data reached, -1: all of them
+    bool coarse;       // a scan after the first has data missing
 };
+
+// A scan is read one iMCU row at a time: a band of 8 rows, or 16 with
+// vertical subsampling (fewer when the output is scaled down).
+long BandHeight(const jpeg_decompress_struct& info) {
+    return long{info.max_v_samp_factor} * info.min_DCT_scaled_size;
+}
+
+// The output rows of the scan being read whose data the decoder has read in
+// full.
+long RowsRead(const jpeg_decompress_struct& info) {
+    return std::min(static_cast<long>(info.output_height),
+                    static_cast<long>(info.input_iMCU_row) * BandHeight(info));
+}
+
+// Where the data of a scan ended. Every scan after the first goes over a
+// picture the first has covered: data missing there leave every row present,
+// if coarser. In the first scan the rows read so far are present; when they
+// are less than half of the picture, decoding ends there, before the rest
+// costs anything.
+void ScanDataEnded(j_decompress_ptr info, TMemorySource& source, long rowsRead) {
+    if (info->input_scan_number > 1) {
+        source.coarse = true;
+        return;
+    }
+    source.rowsPresent = rowsRead;
+    if (2 * rowsRead < static_cast<long>(info->output_height)) {
+        source.refused = true;
+        ERREXIT(info, JERR_INPUT_EOF);
+    }
+}
+
+// The file ends. The Huffman decoders read ahead of what they need, so this
+// alone says nothing: they warn when they need bits that are not there
+// (NoteDataRanOut). An arithmetic decoder supplies zeros without a word, as it
+// does at the end of every scan: there the band being read when the file
+// ended counts as whole only when it is the last one (only the end-of-image
+// marker may be missing).
+void DataEnded(j_decompress_ptr info, TMemorySource& source) {
+    source.ended = true;
+    if (!info->arith_code) return;
+    const long read = RowsRead(*info);
+    if (read + BandHeight(*info) < static_cast<long>(info->output_height)) ScanDataEnded(info, source, read);
+}
+
+// The Huffman decoder needed bits and found a marker instead: the scan's data
+// end here, whether the file ends (our source then gives an end-of-image
+// marker) or a marker follows too early. Damage up to a restart marker is
+// different: the data go on after it.
+void NoteDataRanOut(j_decompress_ptr info) {
+    auto* source = reinterpret_cast<TMemorySource*>(info->src);
+    const int marker = info->unread_marker;
+    if (!source->decoding || source->dataMissed || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7)) return;
+    source->dataMissed = true;
+    ScanDataEnded(info, *source, RowsRead(*info));
+}
 
 constexpr size_t SourceBlockSize = 4096;
 const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
@@ -83,6 +151,7 @@ boolean FillInputBuffer(j_decompress_ptr info) {
     auto* source = reinterpret_cast<TMemorySource*>(info->src);
     if (source->position >= source->size) {
         if (source->size == 0) ERREXIT(info, JERR_INPUT_EMPTY);
+        if (source->decoding && !source->ended) DataEnded(info, *source);
         // Truncated data: an end-of-image marker lets the library finish the
         // picture with what it has (the rest stays as the library fills it),
         // as the library's own stdio source does.
@@ -191,6 +260,12 @@ void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_
     source.data = data;
     source.size = size;
     source.position = 0;
+    source.decoding = false;
+    source.ended = false;
+    source.dataMissed = false;
+    source.refused = false;
+    source.rowsPresent = -1;
+    source.coarse = false;
     decompressor.progress.progress_monitor = LimitScans;
     decompressor.memoryLimit =
         static_cast<long>(std::min<uint64_t>(MaxJPEGLibraryMemory(), std::numeric_limits<long>::max()));
@@ -295,6 +370,8 @@ bool RunReadRows(TDecompressor& decompressor, JSAMPROW* rows, TColorMap& colorMa
 // ---- turning a failure into an exception, now that the library is left
 
 [[noreturn]] void RaiseDecodeError(const TDecompressor& decompressor) {
+    if (decompressor.source.refused)
+        CheckRowsPresent(decompressor.source.rowsPresent, decompressor.info.output_height);
     if (decompressor.tooManyScans)
         throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxJPEGScans) + " scans");
     const int code = decompressor.error.pub.msg_code;
@@ -365,7 +442,7 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
     return header;
 }
 
-void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap) {
+TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap) {
     TDecompressor decompressor{};
     PrepareDecompressor(decompressor, data, size);
     TDecompressorGuard guard(decompressor);
@@ -375,6 +452,7 @@ void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings,
     // own size before anything is allocated.
     CheckDecodedSize(decompressor.info.image_width, decompressor.info.image_height);
     if (!RunSetUpDecoding(decompressor, settings)) RaiseDecodeError(decompressor);
+    decompressor.source.decoding = true;
     if (!RunStartDecompress(decompressor)) RaiseDecodeError(decompressor);
 
     const jpeg_decompress_struct& info = decompressor.info;
@@ -407,6 +485,8 @@ void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings,
         }
         bitmap.SetPalette(CreatePalette(std::move(entries)));
     }
+    const TMemorySource& source = decompressor.source;
+    return {source.rowsPresent < 0 ? height : source.rowsPresent, height, source.coarse};
 }
 
 void CompressJPEG(TBitmap& bitmap, const TJPEGSettings& settings, TStream& output) {

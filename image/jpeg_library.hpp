@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "image/bitmap.hpp"
+#include "image/limits.hpp"
 #include "image/jpeg_image.hpp"
 #include "image/stream.hpp"
 
@@ -39,8 +40,11 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size);
 // grayscale setting) as Px8 with the 256 grey levels as palette, colour as
 // Px24 rows in blue, green, red order, or Px8 with the library's palette of at
 // most 236 colours for the 8-bit pixel format. Data that end early decode as
-// far as they go. Raises EJPEG for the library's errors, EImageTooLarge above
-// the decoded-size or memory limit, EInvalidGraphic for too many scans.
+// far as they go, and the result says how many rows they reached; data that
+// end before half of the rows raise EInvalidGraphic "cut short: ..." at once,
+// without decoding the rest. A missing end-of-image marker alone is no cut.
+// Raises EJPEG for the library's errors, EImageTooLarge above the
+// decoded-size or memory limit, EInvalidGraphic for too many scans.
 // What Debian's libjpeg62-turbo can and cannot give us:
 // - arithmetic-coded files decode (the library is built with arithmetic
 //   decoding) like Huffman-coded ones;
@@ -50,7 +54,7 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size);
 //   (JERR_CONVERSION_NOTIMPL), the library converts them to nothing but CMYK.
 //   We do not convert CMYK ourselves: the result depends on colour management
 //   (Adobe's inverted CMYK, ICC profiles) that the converter does not have.
-void DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap);
+TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap);
 
 // Compresses the picture of bitmap (any format; alpha is dropped) and appends
 // the JPEG bytes to output. A bitmap without pixels writes nothing.

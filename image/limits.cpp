@@ -1,5 +1,6 @@
 #include "image/limits.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -24,6 +25,17 @@ void CheckDecodedSize(int64_t width, int64_t height) {
         throw EImageTooLarge("Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
                              " pixels exceeds the limit of " + std::to_string(limit) + " pixels and " +
                              std::to_string(MaxImageSide) + " per side");
+}
+
+std::string TRowsPresent::Text() const {
+    if (Present >= Total && Coarse) return "all " + std::to_string(Total) + " rows present, not in full detail";
+    return std::to_string(Present) + " of " + std::to_string(Total) + " rows present";
+}
+
+void CheckRowsPresent(int64_t present, int64_t total) {
+    if (present < 0 || 2 * present < total)
+        throw EInvalidGraphic("cut short: " + std::to_string(std::max<int64_t>(present, 0)) + " of " +
+                              std::to_string(total) + " rows present");
 }
 
 void CheckDecodedTotal(uint64_t totalPixels) {

@@ -3,6 +3,7 @@
 // small file cannot make the converter allocate without bound.
 
 #include <cstdint>
+#include <string>
 
 namespace tamberlit {
 
@@ -17,6 +18,28 @@ void SetMaxDecodedPixels(uint64_t pixels);
 // Raises EImageTooLarge when a width x height picture exceeds the limit or a side
 // exceeds MaxImageSide, and EInvalidGraphic for a negative side.
 void CheckDecodedSize(int64_t width, int64_t height);
+
+// How much of its picture a file held: the rows decoded from real data
+// before the data ran out, of the rows the picture has. Present == Total for
+// a complete file (and for one that held no picture at all: 0 of 0).
+struct TRowsPresent {
+    int64_t Present = 0;
+    int64_t Total = 0;
+    // Every row is present, but not all of the file's data for it: a
+    // progressive JPEG cut after its first scan gives a coarser picture.
+    bool Coarse = false;
+
+    bool CutShort() const { return Present < Total || Coarse; }
+    // "12 of 20 rows present", or "all 20 rows present, not in full detail".
+    std::string Text() const;
+};
+
+// The work a file can cause is bounded by what it holds: converting a picture
+// touches and writes every pixel, so a file of a few bytes that declares a
+// large picture would cost as much as the whole picture. Raises
+// EInvalidGraphic "cut short: <present> of <total> rows present" when less
+// than half of the rows are present; a file cut short later still loads.
+void CheckRowsPresent(int64_t present, int64_t total);
 
 // Same rule for a decoder that holds several pictures at once (the frames of an
 // animation): the total of all pixels may not exceed the limit either.

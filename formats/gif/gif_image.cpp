@@ -190,6 +190,7 @@ void TGIFImage::ContentChanged() {
 }
 
 void TGIFImage::Clear() {
+    rowsPresent_ = {};
     bitmap_.reset();
     images_.Clear();
     header_.Clear();
@@ -230,6 +231,8 @@ void TGIFImage::LoadFromStream(TStream& stream) {
         throw;
     }
     reader.Commit();
+    // The first frame is the picture a conversion takes.
+    rowsPresent_ = images_.Count() > 0 ? images_[0].RowsPresent() : TRowsPresent{};
     Progress(gpsEnding, 100, GIFText::Loading);
     Changed();
 }

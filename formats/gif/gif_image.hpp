@@ -135,6 +135,10 @@ public:
     // entries, else the (empty) local table.
     TGIFColorMap& ActiveColorMap();
 
+    // What the image data held of the frame's rows, as last read: a frame
+    // whose data runs out keeps the fill value in the rows it did not reach.
+    const TRowsPresent& RowsPresent() const { return rowsPresent_; }
+
     // No pixel data, or a width or height of 0.
     bool Empty() const;
     size_t DataSize() const { return dataSize_; }
@@ -185,6 +189,7 @@ private:
     TGIFLocalColorMap colorMap_;
     std::unique_ptr<uint8_t[]> data_;
     size_t dataSize_ = 0;
+    TRowsPresent rowsPresent_;
     // Built on request and dropped when the frame changes.
     std::unique_ptr<TBitmap> bitmap_;
     std::unique_ptr<TBitmap> mask_;

@@ -329,20 +329,28 @@ void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader) {
     const int height = frame.Height();
     const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
     const uint8_t fill = frame.Transparent() && control ? control->TransparentColorIndex() : 0;
-    uint8_t* pixels = frame.AllocateData();
-    const size_t total = frame.DataSize();
+    frame.rowsPresent_ = {0, height};
+    // The first frame is the picture a conversion takes: it must be mostly
+    // present. Later frames decode what is there.
+    const bool picture = frame.Image().Images().Count() == 0;
 
     const int minimumCodeSize = reader.ReadByte();
+    if (minimumCodeSize > maxMinimumCodeSize) RaiseGIFError(GIFText::InvalidGIFData);
     if (minimumCodeSize < 0) {
-        FillPixels(pixels, fill, total);
+        // No image data at all.
+        if (picture) CheckRowsPresent(0, height);
+        FillPixels(frame.AllocateData(), fill, frame.DataSize());
         return;
     }
-    if (minimumCodeSize > maxMinimumCodeSize) RaiseGIFError(GIFText::InvalidGIFData);
+    uint8_t* pixels = frame.AllocateData();
+    const size_t total = frame.DataSize();
 
     // Decoded in data order; the rows the data does not reach keep the fill,
     // and interlaced rows then move to their places.
     auto decoder = std::make_unique<TLZWDecoder>(reader, frame, minimumCodeSize);
     const size_t got = decoder->Pull(pixels, total);
+    frame.rowsPresent_.Present = width > 0 ? static_cast<int64_t>(got / static_cast<size_t>(width)) : height;
+    if (picture) CheckRowsPresent(frame.rowsPresent_.Present, height);
     FillPixels(pixels + got, fill, total - got);
     if (frame.Interlaced()) PlaceInterlacedRows(pixels, width, height);
     decoder->PullOne();

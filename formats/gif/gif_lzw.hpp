@@ -8,9 +8,13 @@ namespace tamberlit {
 // Decodes the image data at the reader's position into the frame's pixels (rows
 // in interlaced order when the frame is interlaced). Damaged data still gives a
 // complete frame: pixels the data does not reach keep the fill value (the
-// transparent index of a transparent frame, else 0). A minimum code size above
-// 11 raises "Invalid GIF data"; a table chain that loops raises "Circular
-// decoder table entry".
+// transparent index of a transparent frame, else 0), and the frame's
+// RowsPresent says how many rows the data reached. In the image's first frame,
+// the picture a conversion takes, data that reaches less than half of the rows
+// raises EInvalidGraphic "cut short: ...", before the frame's pixels are
+// filled. A minimum code size above 11 raises "Invalid GIF data"
+// (before any pixel memory is allocated); a table chain that loops raises
+// "Circular decoder table entry".
 void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader);
 
 // The rows of an interlaced frame in the order the data holds them: every 8th

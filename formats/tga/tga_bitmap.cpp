@@ -18,6 +18,7 @@ void TTGABitmap::LoadFromStream(TStream& stream) {
     CopyFrom(file.Bitmap.Empty() ? nullptr : &file.Bitmap);
     Transparent = transparent;
     TransparentColor = transparentColor;
+    rowsPresent_ = file.RowsPresent;
 }
 
 namespace {

@@ -9,12 +9,19 @@
 #include <string>
 
 #include "image/bitmap.hpp"
+#include "image/exceptions.hpp"
 #include "image/stream.hpp"
 
 namespace tamberlit {
 
 // The one message of the reader for images it does not read.
 inline constexpr const char* TGAFormatError = "Invalid or Unsupported Format of TGA";
+
+// A TGA file the reader does not read (always with TGAFormatError).
+class ETGA : public EInvalidGraphic {
+public:
+    ETGA() : EInvalidGraphic(TGAFormatError) {}
+};
 
 // The largest width or height a TGA header can state (16-bit fields).
 inline constexpr int MaxTGASide = 65535;
@@ -52,10 +59,12 @@ public:
     // Reads the TGA image that starts at position 0 of the stream (wherever the
     // stream stood before) into Bitmap: Px8 with its palette for 8 bits per
     // pixel, Px24 for 16 and 24 bits, Px32 for 32 bits and for 16-bit grey with
-    // alpha. Pixel data that ends early leaves the rest of the picture zero.
-    // Raises Exception "Invalid or Unsupported Format of TGA" for an image type
-    // or pixel depth it does not read, EImageTooLarge beyond the decoded-size
-    // limit; Bitmap is then unchanged.
+    // alpha. Pixel data that ends early leaves the rest of the picture zero
+    // (RowsPresent says how many rows it held), unless it ends before half the
+    // rows: EInvalidGraphic "cut short: ...". Raises ETGA "Invalid or
+    // Unsupported Format of TGA" for an image type or pixel depth it does not
+    // read, EImageTooLarge beyond the decoded-size limit; on every error
+    // Bitmap is unchanged.
     void LoadFromStream(TStream& stream);
 
     // ---- writing
@@ -72,6 +81,7 @@ public:
 
     TTGAHeader Header;  // as read, or as last written
     TBitmap Bitmap;
+    TRowsPresent RowsPresent;  // as read
 
 private:
     void ReadHeader(TTGASource& source);

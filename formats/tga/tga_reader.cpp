@@ -133,7 +133,7 @@ TStoredPixel StoredPixelOf(const TTGAHeader& header) {
         case 16: return IsGreyImageType(header.ImageType) ? TStoredPixel::GreyAlpha16 : TStoredPixel::Color16;
         case 24: return TStoredPixel::Color24;
         case 32: return TStoredPixel::Color32;
-        default: throw Exception(TGAFormatError);
+        default: throw ETGA();
     }
 }
 
@@ -310,8 +310,15 @@ private:
 
 void TTGAFile::LoadFromStream(TStream& stream) {
     TTGASource source(stream);
+    TBitmap previous;  // shares the pixels: no copy
+    if (!Bitmap.Empty()) previous.CopyFrom(&Bitmap);
     ReadHeader(source);
-    ReadPixels(source);
+    try {
+        ReadPixels(source);
+    } catch (...) {
+        Bitmap.CopyFrom(previous.Empty() ? nullptr : &previous);
+        throw;
+    }
 }
 
 void TTGAFile::ReadHeader(TTGASource& source) {
@@ -323,7 +330,7 @@ void TTGAFile::ReadHeader(TTGASource& source) {
     Header.Decode(bytes);
     source.Skip(Header.IDLength);
 
-    if (!IsReadableImageType(Header.ImageType)) throw Exception(TGAFormatError);
+    if (!IsReadableImageType(Header.ImageType)) throw ETGA();
     const TPixelFormat format = PixelFormatOf(StoredPixelOf(Header));
     CheckDecodedSize(Header.Width, Header.Height);
 
@@ -370,6 +377,7 @@ HPALETTE TTGAFile::ReadColorMap(TTGASource& source) const {
 void TTGAFile::ReadPixels(TTGASource& source) {
     const size_t width = Header.Width;
     const int height = Header.Height;
+    RowsPresent = {height, height};
     if (width == 0 || height == 0) return;
     TTGARowDecoder decoder(source, StoredPixelOf(Header), IsRunLengthEncoded(Header.ImageType), width);
     const bool topDown = (Header.Descriptor & DescriptorTopToBottom) != 0;
@@ -379,8 +387,12 @@ void TTGAFile::ReadPixels(TTGASource& source) {
         const bool complete = decoder.DecodeRow(row);
         if (mirrored) MirrorRow(row, width, decoder.PixelSize());
         // The rows after the end of the data stay zero.
-        if (!complete) return;
+        if (!complete) {
+            RowsPresent.Present = i;
+            break;
+        }
     }
+    CheckRowsPresent(RowsPresent.Present, RowsPresent.Total);
 }
 
 }  // namespace tamberlit

@@ -41,7 +41,8 @@ std::vector<uint8_t> ManyFrames(int count, int width, int height, bool withData)
     TBytes bytes = GIFHeader(width, height, 1);
     const std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height), 1);
     for (int i = 0; i < count; ++i) {
-        if (withData) {
+        // The first frame, the picture, is always whole: empty ones after it.
+        if (withData || i == 0) {
             AppendFrame(bytes, width, height, pixels);
         } else {
             AppendDescriptor(bytes, 0, 0, width, height);
@@ -60,18 +61,18 @@ std::vector<TCase> Cases() {
                          GIFError(GIFText::InvalidGIFData)});
     cases.push_back({"MinimumCodeSize11ClearAtTheTableEnd", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 11, {{2048, 12}, {3, 12}, {4095, 12}, {4094, 12}, {2049, 12}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(1, 4)});
     cases.push_back({"MinimumCodeSize0", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 0, {{1, 1}, {0, 1}, {0, 1}, {1, 1}, {0, 2}, {3, 2}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(0, 4)});
     cases.push_back({"MinimumCodeSize1", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 1, {{2, 2}, {1, 2}, {7, 3}, {7, 3}, {3, 3}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(0, 4)});
 
     // ---- codes beyond the next free slot
     cases.push_back({"CodeFarBeyondTheNextSlot", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 2, {{4, 3}, {1, 3}, {7, 3}, {7, 3}, {5, 4}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(1, 4)});
     cases.push_back({"OnlyCodesBeyondTheTableUntilItIsFull", TReader::GIF,
                      [] {
                          std::vector<TCode> codes{{4, 3}, {1, 3}};
@@ -88,12 +89,12 @@ std::vector<TCase> Cases() {
                      GIFError(GIFText::CircularDecoderTableEntry)});
     cases.push_back({"FirstCodeAfterClearBeyondTheTable", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 2, {{4, 3}, {7, 3}, {7, 3}, {4, 3}, {6, 3}, {5, 3}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(1, 4)});
 
     // ---- chains that point forward or loop
     cases.push_back({"ForwardChain", TReader::GIF,
                      [] { return OneFrame(4, 4, 4, 4, 3, {{8, 4}, {12, 4}, {10, 4}, {10, 4}, {9, 4}}); },
-                     Loaded(4, 4, Px8)});
+                     CutShort(1, 4)});
     cases.push_back({"TwoEntryCircularChain", TReader::GIF, [] { return OneFrame(8, 8, 8, 8, 2, TwoEntryLoop()); },
                      GIFError(GIFText::CircularDecoderTableEntry)});
     cases.push_back({"ThreeEntryCircularChain", TReader::GIF,
@@ -130,19 +131,42 @@ std::vector<TCase> Cases() {
                      Refused("EImageTooLarge", TooLarge(65535, 65535))});
     cases.push_back({"FrameAt65535x65535OnATinyScreen", TReader::GIF,
                      [] { return OneFrame(2, 2, 2, 2, 2, {{4, 3}, {1, 3}, {5, 3}}, 65535, 65535); },
-                     Loaded(2, 2, Px8)});
+                     CutShort(0, 2)});
     cases.push_back({"Frame65535x1Interlaced", TReader::GIF,
                      [] { return OneFrame(65535, 1, 65535, 1, 2, {{4, 3}, {1, 3}, {5, 3}}, 0, 0, 0x40); },
-                     Loaded(65535, 1, Px8)});
+                     CutShort(0, 1)});
     cases.push_back({"Frame1x65535InterlacedNoData", TReader::GIF,
-                     [] { return OneFrame(1, 65535, 1, 65535, 2, {}, 0, 0, 0x40); }, Loaded(1, 65535, Px8)});
+                     [] { return OneFrame(1, 65535, 1, 65535, 2, {}, 0, 0, 0x40); }, CutShort(1, 65535)});
     cases.push_back({"FrameOfZeroWidth", TReader::GIF,
                      // The empty frame on its white screen.
-                     [] { return OneFrame(4, 4, 0, 4, 2, {{4, 3}, {1, 3}, {5, 3}}); }, Loaded(4, 4, Px8)});
+                     [] { return OneFrame(4, 4, 0, 4, 2, {{4, 3}, {1, 3}, {5, 3}}); }, CutShort(0, 4)});
     cases.push_back({"FrameOfZeroHeightAsTheScreen", TReader::GIF,
                      [] { return OneFrame(4, 0, 4, 0, 2, {{4, 3}, {1, 3}, {5, 3}}); }, NoPicture()});
     cases.push_back({"ScreenOfZeroWithAFrame", TReader::GIF,
-                     [] { return OneFrame(0, 0, 3, 3, 2, {{4, 3}, {1, 3}, {5, 3}}); }, NoPicture()});
+                     [] { return OneFrame(0, 0, 3, 3, 2, {{4, 3}, {1, 3}, {5, 3}}); }, CutShort(0, 3)});
+
+    // ---- files that hold little of the picture they declare (converting
+    // one touches and writes every pixel of it)
+    cases.push_back({"Frame16384x16383WithoutData", TReader::GIFFirstFrame,
+                     [] {
+                         TBytes bytes = GIFHeader(16384, 16383, 1);
+                         AppendDescriptor(bytes, 0, 0, 16384, 16383);
+                         return bytes.U8(2).U8(0).U8(0x3B).Data();
+                     },
+                     CutShort(0, 16383)});
+    cases.push_back({"OneSubBlockOf4096x4096", TReader::GIFFirstFrame,
+                     [] { return OneFrame(4096, 4096, 4096, 4096, 2, LiteralCodes(std::vector<uint8_t>(100, 1), 2)); },
+                     CutShort(0, 4096)});
+    // Half of the rows and more convert; less is refused.
+    AddCuts(cases, "Frame64x64", TReader::GIFFirstFrame,
+            [] {
+                std::vector<uint8_t> pixels(64 * 64);
+                for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 / 64 % 4);
+                TBytes bytes = GIFHeader(64, 64, 1);
+                AppendFrame(bytes, 64, 64, pixels);
+                return bytes.U8(0x3B).Data();
+            },
+            {{40, CutShort(0, 64)}, {600, CutShort(15, 64)}, {1200, Loaded(64, 64, Px8)}});
 
     // ---- thousands of frames
     cases.push_back({"FiveThousandFramesOfOnePixel", TReader::GIF, [] { return ManyFrames(5000, 1, 1, true); },
@@ -186,7 +210,7 @@ std::vector<TCase> Cases() {
                          AppendDescriptor(bytes, 0, 0, 4, 4);
                          return bytes.U8(2).U8(255).U8(0x8C).Data();
                      },
-                     Loaded(4, 4, Px8)});
+                     CutShort(0, 4)});
     cases.push_back({"ExtensionWithoutTerminator", TReader::GIF,
                      [] {
                          TBytes bytes = GIFHeader(4, 4, 1);

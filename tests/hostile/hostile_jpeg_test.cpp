@@ -81,13 +81,14 @@ std::vector<TCase> Cases() {
             return Cut(file, FindMarker(file, 0xDA));
         },
         LibraryError(JERR_SOF_NO_SOS));
-    // Data that end early decode as far as they go.
+    // Data that end early decode as far as they go, when they hold at least
+    // half of the rows.
     add("CutInsideTheScan",
         [] {
             const auto file = Plain();
             return Cut(file, FindMarker(file, 0xDA) + 40);
         },
-        Loaded(W, H, Px24));
+        CutShort(0, H));
     add("CutInsideTheProgressiveScans",
         [] {
             const auto file = Plain({.Progressive = true});
@@ -99,7 +100,18 @@ std::vector<TCase> Cases() {
             const auto file = Plain({.Arithmetic = true});
             return Cut(file, file.size() * 2 / 3);
         },
-        Loaded(W, H, Px24));
+        CutShort(0, H));
+    // A frame of 12000 x 12000 that holds the data of 48 x 32 pixels and its
+    // end marker, then the same cut short: refused where the data end,
+    // without decoding a row more.
+    add("Frame12000x12000HoldingTheDataOf48x32", [] { return WithFrameSize(Plain(), 12000, 12000); },
+        CutShort(0, 12000));
+    add("Frame12000x12000HoldingTheDataOf48x32CutShort",
+        [] { return Cut(WithFrameSize(Plain(), 12000, 12000), Plain().size() - 100); }, CutShort(0, 12000));
+    add("Frame12000x12000ProgressiveHoldingTheDataOf48x32",
+        [] { return WithFrameSize(Plain({.Progressive = true}), 12000, 12000); }, CutShort(0, 12000));
+    AddCuts(cases, "Baseline256x256", TReader::JPEG, [] { return EncodeReference(256, 256, GradientRgb(256, 256)); },
+            {{1000, CutShort(0, 256)}, {4000, CutShort(48, 256)}, {8000, Loaded(256, 256, Px24)}});
     add("EndMarkerMissing", [] { return Cut(Plain(), Plain().size() - 2); }, Loaded(W, H, Px24));
 
     // ---- huge frames behind small files

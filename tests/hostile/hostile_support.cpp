@@ -1,6 +1,10 @@
 #include "tests/hostile/hostile_support.hpp"
 
 #include <cxxabi.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -126,6 +130,11 @@ TOutcome Refused(const std::string& errorClass, const std::string& message) {
     return outcome;
 }
 
+TOutcome CutShort(int64_t present, int64_t total) {
+    return Refused("EInvalidGraphic",
+                   "cut short: " + std::to_string(present) + " of " + std::to_string(total) + " rows present");
+}
+
 TOutcome Loaded(int width, int height, TPixelFormat format) {
     TOutcome outcome;
     outcome.Loaded = true;
@@ -210,6 +219,43 @@ TOutcome Read(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost) {
     return outcome;
 }
 
+TCliRun RunCliMeasured(const std::vector<std::string>& arguments) {
+    TCliRun run;
+    std::vector<std::string> words{TAMBERLIT_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) return run;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(output[1], STDOUT_FILENO);
+        ::dup2(output[1], STDERR_FILENO);
+        const int nothing = ::open("/dev/null", O_RDONLY);
+        ::dup2(nothing, STDIN_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        run.Output.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(output[0]);
+    int status = 0;
+    rusage usage{};
+    if (child > 0 && ::wait4(child, &status, 0, &usage) == child) {
+        run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.PeakResidentBytes = int64_t{usage.ru_maxrss} * 1024;
+        if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
+    }
+    return run;
+}
+
 TOutcome ReadThroughDispatcher(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost) {
     TTempFolder folder;
     const std::string path = folder / (std::string("hostile") + ReaderExtension(reader));
@@ -225,11 +271,45 @@ TOutcome ReadThroughDispatcher(TReader reader, const std::vector<uint8_t>& bytes
 
 namespace {
 
-void CheckCost(const std::string& road, const TCost& cost) {
-    EXPECT_LE(cost.Seconds, TimeLimitSeconds()) << road << " took " << cost.Seconds << " s";
+struct TLimits {
+    double Seconds;
+    int64_t Bytes;
+};
+
+// The common bounds, or those of a case's rightly large picture: its measured
+// cost with room for a busy machine.
+TLimits LimitsFor(const TCase& hostileCase) {
+    const auto& large = hostileCase.LargePicture;
+    return {large.Seconds > 0 ? 2 * large.Seconds + TimeLimitSeconds() : TimeLimitSeconds(),
+            (int64_t{large.MiB} << 20) + MemoryLimitBytes()};
+}
+
+void CheckCost(const std::string& road, const TCost& cost, TLimits limits = {TimeLimitSeconds(), MemoryLimitBytes()}) {
+    EXPECT_LE(cost.Seconds, limits.Seconds) << road << " took " << cost.Seconds << " s";
     if (cost.PeakMeasured) {
-        EXPECT_LE(cost.PeakGrowthBytes, MemoryLimitBytes())
+        EXPECT_LE(cost.PeakGrowthBytes, limits.Bytes)
             << road << " grew the resident set by " << (cost.PeakGrowthBytes >> 20) << " MiB";
+    }
+}
+
+// Converts the file to every target through the command line, as a user
+// would: the whole process, load and save, is held to the bounds.
+void CheckConversions(const TCase& hostileCase, const std::vector<uint8_t>& bytes, bool loads) {
+    const auto [seconds, memory] = LimitsFor(hostileCase);
+    for (const char* target : {".png", ".tga", ".bmp"}) {
+        SCOPED_TRACE(std::string("tamberlit-cli --to ") + target);
+        TTempFolder folder;
+        const std::string path = folder / (std::string("hostile") + ReaderExtension(hostileCase.Reader));
+        WriteFileBytes(path, bytes);
+        const TCliRun run = RunCliMeasured({"--all", "--verbose", "-j", "1", "--to", target, path});
+        EXPECT_EQ(run.ExitCode, 0) << run.Output;
+        EXPECT_NE(run.Output.find(loads ? "converted 1," : "unreadable 1,"), std::string::npos) << run.Output;
+        EXPECT_LE(run.Seconds, seconds) << "the conversion took " << run.Seconds << " s";
+        EXPECT_LE(run.PeakResidentBytes, memory)
+            << "the conversion's peak resident size was " << (run.PeakResidentBytes >> 20) << " MiB";
+        if (std::getenv("TAMBERLIT_HOSTILE_COSTS"))
+            std::printf("cli  %-10s %-48s %-4s %8.4f s %6.1f MiB\n", ReaderName(hostileCase.Reader),
+                        hostileCase.Name.c_str(), target, run.Seconds, double(run.PeakResidentBytes) / (1 << 20));
     }
 }
 
@@ -237,6 +317,18 @@ void CheckCost(const std::string& road, const TCost& cost) {
 
 void PrintTo(const TCase& hostileCase, std::ostream* out) {
     *out << ReaderName(hostileCase.Reader) << " " << hostileCase.Name << ", expected " << hostileCase.Expected;
+}
+
+void AddCuts(std::vector<TCase>& cases, const std::string& name, TReader reader,
+             const std::function<std::vector<uint8_t>()>& make, const std::vector<std::pair<size_t, TOutcome>>& cuts) {
+    for (const auto& [length, outcome] : cuts) {
+        auto cut = [make, length = length] {
+            std::vector<uint8_t> bytes = make();
+            bytes.resize(std::min(length, bytes.size()));
+            return bytes;
+        };
+        cases.push_back({name + "CutTo" + std::to_string(length), reader, cut, outcome});
+    }
 }
 
 void CheckCase(const TCase& hostileCase) {
@@ -254,7 +346,8 @@ void CheckCase(const TCase& hostileCase) {
 
     TCost dispatcherCost;
     const TOutcome dispatched = ReadThroughDispatcher(hostileCase.Reader, bytes, &dispatcherCost);
-    CheckCost("the dispatcher", dispatcherCost);
+    CheckCost("the dispatcher", dispatcherCost, LimitsFor(hostileCase));
+    CheckConversions(hostileCase, bytes, dispatched.Loaded);
     if (hostileCase.Reader == TReader::BMP) return;  // the lenient loader may still take it
     const bool picture = hostileCase.Expected.Loaded && hostileCase.Expected.Width > 0;
     EXPECT_EQ(dispatched.Loaded, picture || hostileCase.DispatcherLoads) << dispatched;

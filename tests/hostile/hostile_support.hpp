@@ -47,6 +47,8 @@ TOutcome Refused(const std::string& errorClass, const std::string& message);
 // The decoded-size limit's message for a width x height picture (default limit).
 std::string TooLarge(int64_t width, int64_t height);
 TOutcome Loaded(int width, int height, TPixelFormat format);
+// A file that holds less than half of its picture's rows.
+TOutcome CutShort(int64_t present, int64_t total);
 // A reader that raises no error but gives an empty picture; the dispatcher
 // reports it as unreadable.
 inline TOutcome NoPicture() { return Loaded(0, 0, PxDevice); }
@@ -75,6 +77,18 @@ void Measure(const std::function<void()>& call, TCost& cost);
 // Reads the bytes with the reader, measuring the read.
 TOutcome Read(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost = nullptr);
 
+// One run of tamberlit-cli: what it said and what it cost the whole process.
+struct TCliRun {
+    int ExitCode = -1;
+    std::string Output;  // standard output and standard error
+    double Seconds = 0;
+    int64_t PeakResidentBytes = 0;
+};
+
+// Runs tamberlit-cli with the arguments, measuring its wall time and the peak
+// resident size of the process (wait4's ru_maxrss).
+TCliRun RunCliMeasured(const std::vector<std::string>& arguments);
+
 // The dispatcher's road (LoadImageFile) on the bytes written to a file with
 // the reader's ending: loaded or not, and the size and format it gives.
 TOutcome ReadThroughDispatcher(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost = nullptr);
@@ -90,17 +104,31 @@ struct TCase {
     // The dispatcher loads what the reader refuses (a GIF whose later frame
     // is damaged: the first frame is all it converts).
     bool DispatcherLoads = false;
+    // A file whose data rightly covers a picture too large to convert within
+    // the bounds: the measured cost of its conversion, which then bounds it
+    // (rounded up, with room for a busy machine) instead of the common limits.
+    struct TLargePicture {
+        double Seconds = 0;
+        int MiB = 0;
+    } LargePicture{};
 };
 
 void PrintTo(const TCase& hostileCase, std::ostream* out);
+
+// A valid file cut to each of the lengths, with the outcome each must have:
+// cases named name + "CutTo" + length.
+void AddCuts(std::vector<TCase>& cases, const std::string& name, TReader reader,
+             const std::function<std::vector<uint8_t>()>& make, const std::vector<std::pair<size_t, TOutcome>>& cuts);
 
 // With TAMBERLIT_HOSTILE_COSTS set in the environment, every case prints its
 // time and memory growth on standard output.
 inline std::string CaseName(const ::testing::TestParamInfo<TCase>& info) { return info.param.Name; }
 
-// The whole check of one case: the outcome, the cost, and the dispatcher's
-// road agreeing with the reader (for BMP the dispatcher falls back to the
-// lenient loader, so there it only has to keep to the cost).
+// The whole check of one case: the outcome, the cost, the dispatcher's road
+// agreeing with the reader (for BMP the dispatcher falls back to the lenient
+// loader, so there it only has to keep to the cost), and the whole conversion
+// through tamberlit-cli to every target: converted when the dispatcher loads
+// the file, named unreadable when not, within the bounds either way.
 void CheckCase(const TCase& hostileCase);
 
 // Helpers for building files.

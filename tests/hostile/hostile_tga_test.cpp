@@ -14,7 +14,7 @@ using namespace tamberlit::testing::hostile;
 
 namespace {
 
-const TOutcome formatError = Refused("Exception", TGAFormatError);
+const TOutcome formatError = Refused("ETGA", TGAFormatError);
 
 std::vector<uint8_t> Header(TTGAFields fields) { return TGAHeader(fields).Data(); }
 
@@ -35,8 +35,21 @@ std::vector<uint8_t> Packets(int count, uint8_t header, size_t valueBytes, uint8
     return data;
 }
 
+// 64 x 64 pixels of 32 bits, each row one raw block or, run-length encoded,
+// one run of 5 bytes.
+std::vector<uint8_t> Whole64x64(bool runLength) {
+    TBytes bytes = TGAHeader({.type = runLength ? 10u : 2u, .width = 64, .height = 64});
+    for (int y = 0; y < 64; ++y) {
+        if (runLength)
+            bytes.U8(0xBF).U8(y).U8(2).U8(3).U8(255);
+        else
+            bytes.Fill(256, static_cast<uint8_t>(y));
+    }
+    return bytes.Data();
+}
+
 std::vector<TCase> Cases() {
-    return {
+    std::vector<TCase> cases = {
         // ---- header-only bombs: 18 bytes that declare 16 GiB
         {"HeaderOnly65535x65535True32", TReader::TGA, [] { return Header({.width = 65535, .height = 65535}); },
          Refused("EImageTooLarge", TooLarge(65535, 65535))},
@@ -55,19 +68,18 @@ std::vector<TCase> Cases() {
         {"JustAboveThePixelLimit16385x16384", TReader::TGA,
          [] { return Header({.width = 16385, .height = 16384}); },
          Refused("EImageTooLarge", TooLarge(16385, 16384))},
-        // Within the limit, no pixel data: the picture loads with its rows
-        // zero (the reader's rule for data that ends early). The untouched
-        // rows cost no memory.
+        // Within the limit, no pixel data: refused as cut short, before a
+        // row of the picture is touched.
         {"HeaderOnly65535x4096JustWithinTheLimit", TReader::TGA,
-         [] { return Header({.width = 65535, .height = 4096, .depth = 24}); }, Loaded(65535, 4096, Px24)},
+         [] { return Header({.width = 65535, .height = 4096, .depth = 24}); }, CutShort(0, 4096)},
         {"Width16385OneRowNoData", TReader::TGA, [] { return Header({.width = 16385, .height = 1, .depth = 24}); },
-         Loaded(16385, 1, Px24)},
+         CutShort(0, 1)},
         {"Width65535OneRowRleRunsOnly", TReader::TGA,
          [] { return HeaderAnd({.type = 10, .width = 65535, .height = 1}, Packets(600, 0xFF, 4)); },
          Loaded(65535, 1, Px32)},
         {"Width65535Rows4MirroredTopDownShort", TReader::TGA,
          [] { return HeaderAnd({.width = 65535, .height = 4, .descriptor = 0x30}, std::vector<uint8_t>(1000, 7)); },
-         Loaded(65535, 4, Px32)},
+         CutShort(0, 4)},
         {"Height65535OneColumn", TReader::TGA,
          [] { return HeaderAnd({.type = 3, .width = 1, .height = 65535, .depth = 8}, std::vector<uint8_t>(65535, 9)); },
          Loaded(1, 65535, Px8)},
@@ -87,16 +99,16 @@ std::vector<TCase> Cases() {
          },
          Loaded(7, 3, Px8)},
         {"RleRunValueCutShort", TReader::TGA,
-         [] { return HeaderAnd({.type = 10, .width = 4, .height = 4}, {0x83, 1, 2}); }, Loaded(4, 4, Px32)},
+         [] { return HeaderAnd({.type = 10, .width = 4, .height = 4}, {0x83, 1, 2}); }, CutShort(0, 4)},
         {"RleRawPacketCutShort", TReader::TGA,
          [] { return HeaderAnd({.type = 10, .width = 4, .height = 4, .depth = 16}, {0x7F, 1, 2, 3}); },
-         Loaded(4, 4, Px24)},
+         CutShort(0, 4)},
         {"RleMirroredRowsWithPacketsAcrossThem", TReader::TGA,
          [] { return HeaderAnd({.type = 10, .width = 5, .height = 9, .depth = 24, .descriptor = 0x10}, Packets(1, 0xFF, 3)); },
          Loaded(5, 9, Px24)},
         {"RleOnlyPacketHeaders", TReader::TGA,
          [] { return HeaderAnd({.type = 11, .width = 300, .height = 300, .depth = 16}, std::vector<uint8_t>(70000, 0x80)); },
-         Loaded(300, 300, Px32)},
+         CutShort(77, 300)},
         {"RleGrey16RunsOverTheImage", TReader::TGA,
          [] { return HeaderAnd({.type = 11, .width = 1, .height = 1, .depth = 16}, Packets(200, 0xFF, 2)); },
          Loaded(1, 1, Px32)},
@@ -107,7 +119,7 @@ std::vector<TCase> Cases() {
              return HeaderAnd({.mapType = 1, .type = 1, .mapLength = 65535, .mapEntrySize = 24, .width = 2, .height = 2, .depth = 8},
                               std::vector<uint8_t>(900, 0x44));
          },
-         Loaded(2, 2, Px8)},
+         CutShort(0, 2)},
         {"ColorMap300EntriesThenPixels", TReader::TGA,
          [] {
              std::vector<uint8_t> tail(300 * 3, 0x10);
@@ -122,7 +134,7 @@ std::vector<TCase> Cases() {
                                .width = 8, .height = 8, .depth = 8},
                               std::vector<uint8_t>(4096, 0x81));
          },
-         Loaded(8, 8, Px8)},
+         CutShort(0, 8)},
         {"ColorMapStartingAt250With100Entries", TReader::TGA,
          [] {
              std::vector<uint8_t> tail(100 * 4, 0xEE);
@@ -145,13 +157,13 @@ std::vector<TCase> Cases() {
              return HeaderAnd({.mapType = 1, .type = 1, .mapLength = 256, .mapEntrySize = 32, .width = 2, .height = 2, .depth = 8},
                               {1, 2, 3, 4, 5, 6});
          },
-         Loaded(2, 2, Px8)},
+         CutShort(0, 2)},
         {"ColorMapOfEntrySize255", TReader::TGA,
          [] {
              return HeaderAnd({.mapType = 1, .type = 1, .mapLength = 65535, .mapEntrySize = 255, .width = 2, .height = 2, .depth = 8},
                               std::vector<uint8_t>(100, 3));
          },
-         Loaded(2, 2, Px8)},
+         CutShort(0, 2)},
         {"ColorMapOfEntrySize0", TReader::TGA,
          [] {
              return HeaderAnd({.mapType = 1, .type = 1, .mapLength = 65535, .mapEntrySize = 0, .width = 2, .height = 2, .depth = 8},
@@ -179,8 +191,28 @@ std::vector<TCase> Cases() {
         {"Height0Rle", TReader::TGA, [] { return HeaderAnd({.type = 10, .width = 5, .height = 0}, {0xFF, 1, 2, 3, 4}); },
          NoPicture()},
         {"IdLongerThanTheFile", TReader::TGA,
-         [] { return HeaderAnd({.idLength = 255, .width = 3, .height = 3}, {1, 2, 3}); }, Loaded(3, 3, Px32)},
+         [] { return HeaderAnd({.idLength = 255, .width = 3, .height = 3}, {1, 2, 3}); }, CutShort(0, 3)},
+
+        // ---- files that hold little of the picture they declare (converting
+        // one touches and writes every pixel of it)
+        {"TextFileReadAsAType2Header8313x28257", TReader::TGA,
+         [] {
+             TBytes bytes = TGAHeader({.width = 8313, .height = 28257});
+             bytes.Text("A note whose first bytes happen to read as a TGA header.");
+             return bytes.Fill(93 - bytes.Size(), ' ').Data();
+         },
+         CutShort(0, 28257)},
+        {"OneRunPacketOf4096x4096", TReader::TGA,
+         [] { return HeaderAnd({.type = 10, .width = 4096, .height = 4096}, Packets(1, 0xFF, 4)); },
+         CutShort(0, 4096)},
     };
+    // Half of the rows and more convert; less is refused.
+    AddCuts(cases, "Raw64x64", TReader::TGA, [] { return Whole64x64(false); },
+            {{118, CutShort(0, 64)}, {18 + 31 * 256 + 10, CutShort(31, 64)}, {18 + 32 * 256, Loaded(64, 64, Px32)},
+             {18 + 64 * 256 - 1, Loaded(64, 64, Px32)}});
+    AddCuts(cases, "Rle64x64", TReader::TGA, [] { return Whole64x64(true); },
+            {{18 + 5 * 31 + 4, CutShort(31, 64)}, {18 + 5 * 32, Loaded(64, 64, Px32)}});
+    return cases;
 }
 
 class HostileTGA : public ::testing::TestWithParam<TCase> {};

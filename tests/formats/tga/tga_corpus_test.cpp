@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "formats/tga/tga_file.hpp"
 #include "tests/support/test_support.hpp"
@@ -47,6 +48,11 @@ const std::map<std::string, std::string> samePictureAs = {
     {"tga/image-rs/b5-unused-cmap.tga", "tga/image-rs/b5-attrib.tga"},
 };
 
+// Files that hold less than half of their rows: refused, as the reference
+// decoder refuses them.
+const std::set<std::string> cutShort = {"tga/image-rs/regression/overfull-image.tga",
+                                        "tga/image-rs/regression/slice-copy-length.tga"};
+
 enum class TOutcome { Picture, NoPicture, Either };
 
 struct TReference {
@@ -63,6 +69,7 @@ TReference ReferenceFor(const TCorpusEntry& entry, const std::map<std::string, T
         return TReference{e.Get("alt_decodes") == "yes" ? TOutcome::Picture : TOutcome::NoPicture, e.Get("alt_width"),
                           e.Get("alt_height"), e.Get("alt_rgba_sha256")};
     };
+    if (cutShort.count(entry.Path) > 0) return {};
     if (auto same = samePictureAs.find(entry.Path); same != samePictureAs.end()) return alternative(byPath.at(same->second));
     // Where this reader mends the reference rules (16-bit grey with alpha, RLE
     // packets across row ends) Pillow's decoding applies; where Pillow fails
@@ -104,7 +111,7 @@ TEST(TGACorpus, EveryFileLoadsWithItsReferencePixelsOrIsRefusedCleanly) {
         ++compared;
     }
     EXPECT_GE(compared, 55);
-    EXPECT_GE(pictures, 65);
+    EXPECT_GE(pictures, 64);
 }
 
 // The four files hold the same RLE data, whose packets run across row ends,

@@ -170,16 +170,40 @@ TEST(TGAHeaderCheck, UnreadableTypesDepthsAndShortHeadersAreRefused) {
 }
 
 TEST(TGATruncatedData, MissingPixelsAreZeroAndDecodingEnds) {
-    auto raw = LoadTGA(TGAHeader({.width = 2, .height = 2}).Append({1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(RowBytes(*raw, 1), Bytes({1, 2, 3, 4, 5, 6, 0, 0}));
-    EXPECT_EQ(RowBytes(*raw, 0), Bytes(8, 0));
-    // The data ends after a run that reaches into the second of three rows.
-    auto rle = LoadTGA(TGAHeader({.type = 10, .width = 2, .height = 3, .descriptor = 0x20}).Append({0x82, 1, 2, 3, 4}));
-    EXPECT_EQ(RowBytes(*rle, 0), Bytes({1, 2, 3, 4, 1, 2, 3, 4}));
-    EXPECT_EQ(RowBytes(*rle, 1), Bytes({1, 2, 3, 4, 0, 0, 0, 0}));
-    EXPECT_EQ(RowBytes(*rle, 2), Bytes(8, 0));
+    auto raw = LoadTGA(TGAHeader({.width = 2, .height = 2}).Append({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+    EXPECT_EQ(RowBytes(*raw, 1), Bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(RowBytes(*raw, 0), Bytes({9, 10, 11, 12, 13, 14, 0, 0}));
+    // The data ends after a run that reaches into the third of three rows.
+    auto rle = LoadTGA(TGAHeader({.type = 10, .width = 2, .height = 3, .descriptor = 0x20}).Append({0x84, 1, 2, 3, 4}));
+    EXPECT_EQ(RowBytes(*rle, 1), Bytes({1, 2, 3, 4, 1, 2, 3, 4}));
+    EXPECT_EQ(RowBytes(*rle, 2), Bytes({1, 2, 3, 4, 0, 0, 0, 0}));
     // A run value cut short is no pixel.
-    EXPECT_EQ(RowBytes(*LoadTGA(TGAHeader({.type = 10, .width = 2}).Append({0x81, 1, 2})), 0), Bytes(8, 0));
+    auto cutRun = LoadTGA(TGAHeader({.type = 10, .width = 2, .height = 2, .descriptor = 0x20})
+                              .Append({0x01, 1, 2, 3, 4, 5, 6, 7, 8, 0x81, 1, 2}));
+    EXPECT_EQ(RowBytes(*cutRun, 1), Bytes(8, 0));
+}
+
+TEST(TGATruncatedData, LessThanHalfOfTheRowsIsRefused) {
+    struct TCut {
+        TBytes file;
+        const char* message;
+    };
+    const TCut cuts[] = {
+        {TGAHeader({.width = 2, .height = 2}).Append({1, 2, 3, 4, 5, 6}), "cut short: 0 of 2 rows present"},
+        {TGAHeader({.type = 10, .width = 2, .height = 3}).Append({0x82, 1, 2, 3, 4}), "cut short: 1 of 3 rows present"},
+        {TGAHeader({.type = 10, .width = 2}).Append({0x81, 1, 2}), "cut short: 0 of 1 rows present"},
+    };
+    for (const TCut& cut : cuts) {
+        TTGABitmap bitmap;
+        TMemoryViewStream stream(cut.file.Data().data(), cut.file.Data().size());
+        try {
+            bitmap.LoadFromStream(stream);
+            ADD_FAILURE() << "loaded, expected " << cut.message;
+        } catch (const EInvalidGraphic& error) {
+            EXPECT_STREQ(error.what(), cut.message);
+        }
+        EXPECT_TRUE(bitmap.Empty());
+    }
 }
 
 TEST(TGAHostileHeaders, SizesBeyondTheLimitAreRefusedBeforeAllocation) {
@@ -187,7 +211,7 @@ TEST(TGAHostileHeaders, SizesBeyondTheLimitAreRefusedBeforeAllocation) {
     const uint64_t saved = MaxDecodedPixels();
     SetMaxDecodedPixels(100);
     EXPECT_THROW(LoadTGA(TGAHeader({.type = 10, .width = 11, .height = 10})), EImageTooLarge);
-    EXPECT_NO_THROW(LoadTGA(TGAHeader({.type = 10, .width = 10, .height = 10})));
+    EXPECT_NO_THROW(LoadTGA(TGAHeader({.type = 10, .width = 10, .height = 10}).Append({0xFF, 1, 2, 3, 4})));
     SetMaxDecodedPixels(saved);
 }
 
@@ -204,7 +228,8 @@ TEST(TGAHostileHeaders, RowsOfTheLargestWidthDecode) {
 
 TEST(TGAHostileHeaders, OversizedColourMapsAndEmptyImagesLoadSafely) {
     auto bitmap = LoadTGA(TGAHeader({.mapType = 1, .type = 9, .mapFirst = 65535, .mapLength = 65535,
-                                     .mapEntrySize = 255, .width = 4, .height = 4, .depth = 8}).Fill(40, 7));
+                                     .mapEntrySize = 255, .width = 4, .height = 4, .depth = 8})
+                              .Fill(65535 * 32 + 16, 7));  // 32 bytes an entry, then the pixels
     EXPECT_EQ(bitmap->Width(), 4);
     EXPECT_EQ(bitmap->Palette()->Entries[7], Rgb(0, 0, 0));
     EXPECT_TRUE(LoadTGA(TGAHeader({.width = 0, .height = 5}))->Empty());
