@@ -59,7 +59,7 @@ std::string ErrorReportText(const std::string& message) {
 }
 
 void ShowStandardErrorReport(QWidget* parent, const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), DecodedText(text),
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle), DecodedText(text),
                     QMessageBox::Ok, parent);
     // Error texts carry file names; a name like "<b>.png" must not become markup.
     box.setTextFormat(Qt::PlainText);

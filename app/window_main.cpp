@@ -10,7 +10,6 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tamberlit"));
     QApplication::setApplicationVersion(QStringLiteral(TAMBERLIT_VERSION));
-    QApplication::setApplicationDisplayName(QString::fromUtf8(tamberlit::ApplicationTitle));
     // Lets desktops match the window to its .desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("tamberlit"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tamberlit/tamberlit-64.png")));
