@@ -198,7 +198,12 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     setCursor(Qt::WaitCursor);
     std::optional<std::string> failure;
     try {
-        for (const std::string& path : paths) ConvertPath(*this, path);
+        // A close ends the whole drop, not only the folder in progress: the
+        // program must not go on scanning and converting with no window shown.
+        for (const std::string& path : paths) {
+            if (StopRequested()) break;
+            ConvertPath(*this, path);
+        }
     } catch (const std::exception& error) {
         failure = error.what();
     } catch (...) {

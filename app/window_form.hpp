@@ -67,7 +67,8 @@ public:
     bool FormCloseQuery();
     void ComboBox1Change();
     // Converts the dropped paths in order. An error ends the rest of the drop
-    // and goes to the error report once the cursor and idle text are back.
+    // and goes to the error report once the cursor and idle text are back; a
+    // stop request ends it after the file in progress.
     void WMDropFiles(const std::vector<std::string>& paths);
 
     // The standard error report unless a test puts its own in.
