@@ -23,3 +23,7 @@ set_tests_properties(window_xdnd_drop PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
 add_test(NAME window_caption
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/window/window_caption_test.sh $<TARGET_FILE:tamberlit>)
 set_tests_properties(window_caption PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+
+add_test(NAME window_without_display
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/window/no_display_test.sh $<TARGET_FILE:tamberlit>)
+set_tests_properties(window_without_display PROPERTIES TIMEOUT 60)
