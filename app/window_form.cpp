@@ -59,7 +59,7 @@ std::string ErrorReportText(const std::string& message) {
 }
 
 void ShowStandardErrorReport(QWidget* parent, const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), DecodedText(text),
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle), DecodedText(text),
                     QMessageBox::Ok, parent);
     // Error texts carry file names; a name like "<b>.png" must not become markup.
     box.setTextFormat(Qt::PlainText);
@@ -198,7 +198,12 @@ void TForm1::WMDropFiles(const std::vector<std::string>& paths) {
     setCursor(Qt::WaitCursor);
     std::optional<std::string> failure;
     try {
-        for (const std::string& path : paths) ConvertPath(*this, path);
+        // A close ends the whole drop, not only the folder in progress: the
+        // program must not go on scanning and converting with no window shown.
+        for (const std::string& path : paths) {
+            if (StopRequested()) break;
+            ConvertPath(*this, path);
+        }
     } catch (const std::exception& error) {
         failure = error.what();
     } catch (...) {

@@ -19,7 +19,8 @@ class QDropEvent;
 
 namespace tamberlit {
 
-// The application's title: its display name, the caption of its message boxes.
+// The application's title, the caption of its message boxes. Not Qt's
+// display name: Qt's X11 backend would append that to the window's caption.
 inline constexpr const char* ApplicationTitle = "32- bit PNG & BMP to TGA - Properly!";
 
 // The text the standard error report shows for message: a "." is appended
@@ -28,7 +29,7 @@ inline constexpr const char* ApplicationTitle = "32- bit PNG & BMP to TGA - Prop
 std::string ErrorReportText(const std::string& message);
 
 // The application's standard error report: a modal message box with text, the
-// application's display name as caption, an error icon and one OK button.
+// application's title as caption, an error icon and one OK button.
 void ShowStandardErrorReport(QWidget* parent, const std::string& text);
 
 // Fills "%1".."%9" in text with arguments, in one pass (an argument that
@@ -66,7 +67,8 @@ public:
     bool FormCloseQuery();
     void ComboBox1Change();
     // Converts the dropped paths in order. An error ends the rest of the drop
-    // and goes to the error report once the cursor and idle text are back.
+    // and goes to the error report once the cursor and idle text are back; a
+    // stop request ends it after the file in progress.
     void WMDropFiles(const std::vector<std::string>& paths);
 
     // The standard error report unless a test puts its own in.

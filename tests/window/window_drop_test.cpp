@@ -187,26 +187,31 @@ private slots:
         QVERIFY(test.Form.Label1->text().contains(QLatin1String("TGA")));
     }
 
-    void ClosingDuringAFolderStopsAfterTheCurrentFile() {
+    void ClosingDuringADropStopsAfterTheCurrentFile() {
         REQUIRE_CODECS();
         TTempFolder folder;
-        fs::create_directory(folder.Path() / "many");
-        for (const char* name : {"a", "b", "c"}) WriteTga(folder / ("many/" + std::string(name) + ".tga"), Px32, 2, 2, 1);
+        for (const char* name : {"first", "second", "third"}) {
+            fs::create_directory(folder.Path() / name);
+            for (const char* file : {"/a.tga", "/b.tga"}) WriteTga(folder / (name + std::string(file)), Px32, 2, 2, 1);
+        }
         WriteTga(folder / "single.tga", Px32, 2, 2, 2);
         TFormUnderTest test;
+        QStringList statusesAfterClose;
         test.Form.OnProcessMessages = [&](TObservedForm& form) {
+            if (!form.isVisible()) statusesAfterClose << form.Label1->text();
             if (form.Label1->text() == QLatin1String("Converting: \na.tga") && form.isVisible()) form.close();
         };
-        QVERIFY(DropUrls(test.Form, FileUrls({folder / "many", folder / "single.tga"})).Handled);
+        QVERIFY(DropUrls(test.Form, FileUrls({folder / "first", folder / "second", folder / "third",
+                                              folder / "single.tga"})).Handled);
         QVERIFY(test.Form.StopRequested());
         QVERIFY(!test.Form.isVisible());
-        // The file in progress is finished, the rest of the folder is not.
-        QVERIFY(Exists(folder / "many/a.png"));
-        QVERIFY(!Exists(folder / "many/b.png"));
-        QVERIFY(!Exists(folder / "many/c.png"));
-        // The drop handler does not look at the flag: a further dropped file
-        // is still converted.
-        QVERIFY(Exists(folder / "single.png"));
+        // The file in progress is finished; nothing after it starts, in its
+        // folder or in the rest of the drop, not even a folder's scan.
+        QVERIFY(Exists(folder / "first/a.png"));
+        for (const char* name : {"first/b.png", "second/a.png", "second/b.png", "third/a.png", "third/b.png",
+                                 "single.png"})
+            QVERIFY2(!Exists(folder / name), name);
+        QCOMPARE(statusesAfterClose, QStringList({"Converting: \na.tga"}));
         QVERIFY(test.Form.ProgressBar->isHidden());
     }
 

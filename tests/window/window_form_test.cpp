@@ -1,5 +1,5 @@
 // The window as it stands: its controls, captions and texts, the error
-// report, and which parts of a drop it takes.
+// report, which parts of a drop it takes, and whether it has a display.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QTimer>
 #include <QtTest>
+#include <map>
 
+#include "app/window_display.hpp"
 #include "app/window_form.hpp"
 #include "tests/support/test_support.hpp"
 #include "tests/window/window_test_support.hpp"
@@ -249,6 +251,39 @@ private slots:
         QCOMPARE(local.Action, Qt::CopyAction);
         QVERIFY(local.Handled);
         QCOMPARE(reports, 0);
+    }
+
+    void MissingDisplayIsToldOnlyWhenNothingNamesOne_data() {
+        QTest::addColumn<QStringList>("environment");  // NAME=value
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("missing");
+        QTest::newRow("nothing") << QStringList() << QStringList() << true;
+        QTest::newRow("empty values") << QStringList({"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
+                                      << QStringList() << true;
+        QTest::newRow("X11") << QStringList({"DISPLAY=:0"}) << QStringList() << false;
+        QTest::newRow("Wayland") << QStringList({"WAYLAND_DISPLAY=wayland-0"}) << QStringList() << false;
+        QTest::newRow("platform variable") << QStringList({"QT_QPA_PLATFORM=offscreen"}) << QStringList() << false;
+        QTest::newRow("platform argument") << QStringList() << QStringList({"--platform", "offscreen"}) << false;
+        QTest::newRow("other argument") << QStringList() << QStringList({"offscreen"}) << true;
+    }
+    void MissingDisplayIsToldOnlyWhenNothingNamesOne() {
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, missing);
+        std::map<std::string, std::string> variables;
+        for (const QString& entry : environment) {
+            const qsizetype equals = entry.indexOf(QLatin1Char('='));
+            variables[entry.left(equals).toStdString()] = entry.mid(equals + 1).toStdString();
+        }
+        std::vector<std::string> argumentList;
+        for (const QString& argument : arguments) argumentList.push_back(argument.toStdString());
+        const std::string message = MissingDisplayMessage(
+            [&](const char* name) {
+                const auto found = variables.find(name);
+                return found == variables.end() ? nullptr : found->second.c_str();
+            },
+            argumentList);
+        QCOMPARE(!message.empty(), missing);
     }
 };
 

@@ -5,15 +5,12 @@
 #include <QApplication>
 #include <cstring>
 
-#include "app/window_form.hpp"
-
 int RunWindowFormTests(int argc, char** argv);
 int RunWindowDropTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tamberlit-window-tests"));
-    QApplication::setApplicationDisplayName(QString::fromUtf8(tamberlit::ApplicationTitle));
 
     const char* only = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;
     if (only) {
