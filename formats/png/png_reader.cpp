@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include <zlib.h>
+
 #include "formats/png/png_library.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
@@ -17,6 +19,10 @@ namespace {
 using namespace png_detail;
 
 constexpr size_t ReadBufferSize = size_t{1} << 16;
+
+// What a section's setjmp returns when the read function stopped libpng after
+// the last row (RaisePngError jumps with 1).
+constexpr int JumpAfterLastRow = 2;
 
 // Everything the libpng callbacks and sections touch: plain data only (see
 // png_library.hpp). The buffer and the stream belong to ReadPngImage's frame.
@@ -41,6 +47,18 @@ struct TReadContext {
     int OutputDepth = 0;
     int OutputChannels = 0;
     size_t RowBytes = 0;
+
+    // Rows libpng decodes from the image data: each row of each pass of an
+    // interlaced image.
+    png_uint_32 RowsInData = 0;
+    png_uint_32 RowsDecoded = 0;
+    bool AllRowsDecoded = false;
+
+    // The chunk whose header libpng read last, its start counted in bytes
+    // given to libpng.
+    uint64_t Consumed = 0;
+    uint64_t ChunkStart = 0;
+    uint32_t ChunkLength = 0;
 };
 
 [[noreturn]] void RaiseReadError() { throw EInvalidGraphic("Error Reading File!"); }
@@ -86,9 +104,63 @@ bool TakeBytes(TReadContext& context, uint8_t* data, size_t length) noexcept {
     return true;
 }
 
+uint32_t BigEndian(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
 void ReadData(png_structp png, png_bytep data, size_t length) {
-    if (!TakeBytes(*static_cast<TReadContext*>(png_get_io_ptr(png)), data, length))
-        png_error(png, "Unexpected end of PNG data");
+    auto& context = *static_cast<TReadContext*>(png_get_io_ptr(png));
+    // After the last row libpng reads on only to find the end of the zlib
+    // stream, inflating whatever the stream still holds: the picture is
+    // complete, so it is stopped here (see CheckLastImageChunk).
+    if (context.AllRowsDecoded) png_longjmp(png, JumpAfterLastRow);
+    if (!TakeBytes(context, data, length)) png_error(png, "Unexpected end of PNG data");
+    // libpng reads a chunk's length and type in one call.
+    if ((png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_HDR && length == 8) {
+        context.ChunkStart = context.Consumed;
+        context.ChunkLength = BigEndian(data);
+    }
+    context.Consumed += length;
+}
+
+// Runs after libpng's own transformations on each decoded row, just before the
+// row is copied into the bitmap; libpng reads nothing in between.
+void CountDecodedRow(png_structp png, png_row_infop, png_bytep) {
+    auto& context = *static_cast<TReadContext*>(png_get_io_ptr(png));
+    if (++context.RowsDecoded == context.RowsInData) context.AllRowsDecoded = true;
+}
+
+// A pass of an interlaced image without columns has no rows in the data.
+png_uint_32 CountRowsInData(png_uint_32 width, png_uint_32 height, int interlace) {
+    if (interlace == PNG_INTERLACE_NONE) return height;
+    png_uint_32 rows = 0;
+    for (int pass = 0; pass < PNG_INTERLACE_ADAM7_PASSES; ++pass)
+        if (PNG_PASS_COLS(width, pass) != 0) rows += PNG_PASS_ROWS(height, pass);
+    return rows;
+}
+
+// The chunk the last row ended in holds that row's data, so its CRC is checked
+// as libpng would have checked it; nothing after the chunk is read. libpng
+// has already taken part of the chunk: it is read again from its type, the
+// first byte the CRC covers.
+void CheckLastImageChunk(TReadContext& context) {
+    const uint64_t back = context.Consumed - (context.ChunkStart + 4) + (context.End - context.Begin);
+    try {
+        context.Stream->Seek(-static_cast<int64_t>(back), TSeekOrigin::Current);
+    } catch (...) {
+        RaiseReadError();
+    }
+    context.Begin = context.End = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    for (uint64_t left = 4 + uint64_t{context.ChunkLength}; left > 0;) {
+        if (context.Begin == context.End && !FillBuffer(context)) RaiseReadError();
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, context.End - context.Begin));
+        crc = crc32(crc, context.Buffer + context.Begin, static_cast<uInt>(piece));
+        context.Begin += piece;
+        left -= piece;
+    }
+    uint8_t stored[4];
+    if (!TakeBytes(context, stored, sizeof stored) || BigEndian(stored) != crc) RaiseReadError();
 }
 
 // A picture too large for us is refused with the decoded-size limit's own
@@ -101,10 +173,7 @@ void CheckHeaderSize(TReadContext& context) {
     static const uint8_t signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     const uint8_t* bytes = context.Buffer;
     if (context.End < 24 || std::memcmp(bytes, signature, 8) != 0 || std::memcmp(bytes + 12, "IHDR", 4) != 0) return;
-    auto bigEndian = [](const uint8_t* p) {
-        return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-    };
-    CheckDecodedSize(bigEndian(bytes + 16), bigEndian(bytes + 20));
+    CheckDecodedSize(BigEndian(bytes + 16), BigEndian(bytes + 20));
 }
 
 // ---- sections: plain data only, setjmp first (see png_library.hpp)
@@ -143,6 +212,8 @@ bool PrepareRowsSection(TReadContext& context) {
     if ((context.ColorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
     png_set_bgr(png);
     png_set_interlace_handling(png);
+    png_set_read_user_transform_fn(png, CountDecodedRow);
+    context.RowsInData = CountRowsInData(context.Width, context.Height, png_get_interlace_type(png, info));
     png_read_update_info(png, info);
     context.OutputDepth = png_get_bit_depth(png, info);
     context.OutputChannels = png_get_channels(png, info);
@@ -150,12 +221,18 @@ bool PrepareRowsSection(TReadContext& context) {
     return true;
 }
 
-bool ReadRowsSection(TReadContext& context, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(context.Png))) return false;
-    // The chunks after the image data are not read: nothing in them changes
-    // the picture.
+enum class TRowsRead { Failed, ToTheEnd, StoppedAfterLastRow };
+
+// Neither the image data after the last row nor the chunks after the image
+// data are read: nothing in them changes the picture.
+TRowsRead ReadRowsSection(TReadContext& context, png_bytepp rows) {
+    switch (setjmp(png_jmpbuf(context.Png))) {
+        case 0: break;
+        case JumpAfterLastRow: return TRowsRead::StoppedAfterLastRow;
+        default: return TRowsRead::Failed;
+    }
     png_read_image(context.Png, rows);
-    return true;
+    return TRowsRead::ToTheEnd;
 }
 
 class TReadStateGuard {
@@ -202,7 +279,11 @@ void ReadPngImage(TStream& stream, TBitmap& bitmap) {
     TDIBSection* dib = decoded.Handle();
     std::vector<png_bytep> rows(context.Height);
     for (png_uint_32 y = 0; y < context.Height; ++y) rows[y] = dib->Row(static_cast<int>(y));
-    if (!ReadRowsSection(context, rows.data())) RaiseReadError();
+    switch (ReadRowsSection(context, rows.data())) {
+        case TRowsRead::Failed: RaiseReadError();
+        case TRowsRead::StoppedAfterLastRow: CheckLastImageChunk(context); break;
+        case TRowsRead::ToTheEnd: break;
+    }
 
     bitmap.CopyFrom(&decoded);
 }

@@ -1,6 +1,6 @@
 // Hostile PNG files: header sizes up to 2^32 - 1, text and ICC profile chunks
-// that inflate to hundreds of megabytes, and wrong checksums on critical and
-// ancillary chunks.
+// that inflate to hundreds of megabytes, image data that inflates far past the
+// last row, and wrong checksums on critical and ancillary chunks.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -106,6 +106,47 @@ std::vector<uint8_t> Keyed(const std::string& keyword, std::vector<uint8_t> pref
 std::vector<uint8_t> ZtxtBomb() { return MakeChunk("zTXt", Keyed("Comment", {0}, ZeroBomb())); }
 std::vector<uint8_t> IccpBomb() { return MakeChunk("iCCP", Keyed("ICC profile", {0}, ZeroBomb())); }
 std::vector<uint8_t> ItxtBomb() { return MakeChunk("iTXt", Keyed("Comment", {1, 0, 0, 0}, ZeroBomb())); }
+
+// A 2000 x 2000 grey picture whose zlib stream goes on past the last row to
+// inflate to 2 GiB of zeros (zero bytes are a valid row of any layout, filter
+// byte included). Made cheaply: one fully flushed deflate block of 1 MiB of
+// zeros starts afresh, so copies of it follow one another.
+std::vector<uint8_t> InflatesTo2GiB(bool interlaced) {
+    std::vector<uint8_t> zeros(1 << 20, 0), block(1 << 16);
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    stream.next_in = zeros.data();
+    stream.avail_in = static_cast<uInt>(zeros.size());
+    stream.next_out = block.data();
+    stream.avail_out = static_cast<uInt>(block.size());
+    deflate(&stream, Z_FULL_FLUSH);
+    block.resize(block.size() - stream.avail_out);
+    deflateEnd(&stream);
+    const uLong blockAdler = adler32(1, zeros.data(), static_cast<uInt>(zeros.size()));
+    std::vector<uint8_t> data = {0x78, 0xDA};
+    uLong adler = 1;
+    for (int i = 0; i < 2048; ++i) {
+        data.insert(data.end(), block.begin(), block.end());
+        adler = adler32_combine(adler, blockAdler, static_cast<z_off_t>(zeros.size()));
+    }
+    data.insert(data.end(), {0x03, 0x00});  // an empty final block
+    const auto check = BigEndian32(static_cast<uint32_t>(adler));
+    data.insert(data.end(), check.begin(), check.end());
+
+    std::vector<uint8_t> file = {137, 80, 78, 71, 13, 10, 26, 10};
+    std::vector<uint8_t> header = BigEndian32(2000);
+    const auto height = BigEndian32(2000);
+    header.insert(header.end(), height.begin(), height.end());
+    header.insert(header.end(), {8, PNG_COLOR_TYPE_GRAY, 0, 0, static_cast<uint8_t>(interlaced ? 1 : 0)});
+    auto append = [&file](const std::vector<uint8_t>& chunk) { file.insert(file.end(), chunk.begin(), chunk.end()); };
+    append(MakeChunk("IHDR", header));
+    for (size_t at = 0; at < data.size(); at += 1 << 16) {
+        const auto end = data.begin() + static_cast<ptrdiff_t>(std::min(data.size(), at + (1 << 16)));
+        append(MakeChunk("IDAT", std::vector<uint8_t>(data.begin() + static_cast<ptrdiff_t>(at), end)));
+    }
+    append(MakeChunk("IEND", {}));
+    return file;
+}
 
 std::vector<TCase> Cases() {
     std::vector<TCase> cases;
@@ -224,6 +265,11 @@ std::vector<TCase> Cases() {
             return InsertAfterHeader(Small(), chunks);
         },
         Loaded(5, 3, Px24));
+    // The picture is complete at its last row: what the stream holds beyond
+    // it is not inflated.
+    add("ImageDataInflatingTo2GiBPastTheLastRow", [] { return InflatesTo2GiB(false); }, Loaded(2000, 2000, Px24));
+    add("InterlacedImageDataInflatingTo2GiBPastTheLastRow", [] { return InflatesTo2GiB(true); },
+        Loaded(2000, 2000, Px24));
     add("EmptyFile", [] { return std::vector<uint8_t>{}; }, readError);
     add("SignatureOnly", [] { return std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}; }, readError);
     add("CutInsideTheImageData",

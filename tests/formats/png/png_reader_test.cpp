@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <thread>
 
@@ -366,6 +367,127 @@ TEST(PngReaderErrors, DamagedCriticalChunksAreReadingErrors) {
     const auto end = MakeChunk("IEND", {});
     broken.insert(broken.end(), end.begin(), end.end());
     ExpectReadingError(broken, "garbage IDAT");
+}
+
+// ---------------------------------------------------------------- the end of the image data
+
+namespace {
+
+// How much the first `length` bytes of a zlib stream inflate to.
+uLong InflatedSize(const std::vector<uint8_t>& stream, size_t length) {
+    z_stream z{};
+    inflateInit(&z);
+    std::vector<uint8_t> out(1 << 16);
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(length);
+    int result = Z_OK;
+    do {
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        result = inflate(&z, Z_NO_FLUSH);
+    } while (result == Z_OK && z.avail_out == 0);
+    const uLong size = z.total_out;
+    inflateEnd(&z);
+    return size;
+}
+
+struct TImageData {
+    std::vector<uint8_t> Head;  // the signature and the chunks before the image data
+    std::vector<uint8_t> Stream;
+    size_t ForAllRows = 0;  // the bytes of the stream that inflate to every row
+};
+
+TImageData SplitImageData(const std::vector<uint8_t>& file) {
+    TImageData data;
+    data.Head.assign(file.begin(), file.begin() + 8);
+    for (const TPngChunk& chunk : ListChunks(file)) {
+        if (chunk.Type == "IDAT") {
+            data.Stream.insert(data.Stream.end(), chunk.Data.begin(), chunk.Data.end());
+        } else if (data.Stream.empty()) {
+            const auto bytes = MakeChunk(chunk.Type, chunk.Data);
+            data.Head.insert(data.Head.end(), bytes.begin(), bytes.end());
+        }
+    }
+    // The end of the last deflate block and the checksum follow the last row.
+    const uLong all = InflatedSize(data.Stream, data.Stream.size());
+    size_t low = 0, high = data.Stream.size();
+    while (low < high) {
+        const size_t middle = (low + high) / 2;
+        if (InflatedSize(data.Stream, middle) < all)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    data.ForAllRows = low;
+    return data;
+}
+
+// Stream bytes [from, to) in IDAT chunks of at most `size` bytes.
+std::vector<uint8_t> IdatChunks(const std::vector<uint8_t>& stream, size_t from, size_t to, size_t size,
+                                bool damaged = false) {
+    std::vector<uint8_t> chunks;
+    for (size_t at = from; at < to; at += size) {
+        const auto first = stream.begin() + static_cast<long>(at);
+        auto chunk = MakeChunk("IDAT", std::vector<uint8_t>(first, first + static_cast<long>(std::min(to - at, size))));
+        if (damaged) chunk.back() ^= 1;
+        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    }
+    return chunks;
+}
+
+std::vector<uint8_t> PixelsOrNothing(const std::vector<uint8_t>& file) {
+    try {
+        return RgbaPixels(TDecoded(file));
+    } catch (const Exception&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+TEST(PngReaderEnd, ThePictureIsTakenAtTheChunkItsLastRowEndsIn) {
+    std::vector<std::pair<TPngLayout, size_t>> layouts;  // and the size of the IDAT chunks
+    layouts.push_back({NoiseRgba(7, 9, 31), 1});
+    for (auto [width, height] : {std::pair<uint32_t, uint32_t>{7, 9}, {1, 1}, {4, 1}, {33, 2}}) {
+        layouts.push_back({NoiseRgba(width, height, width * height), 1});
+        layouts.back().first.Interlaced = true;
+    }
+    TPngLayout palette{11, 5, 2, PNG_COLOR_TYPE_PALETTE};
+    palette.Palette = {{1, 2, 3}, {40, 50, 60}, {200, 100, 0}, {9, 9, 9}};
+    palette.Interlaced = true;
+    for (size_t i = 0; i < palette.RowBytes() * 5; ++i) palette.Pixels.push_back(static_cast<uint8_t>(i * 37));
+    layouts.push_back({palette, 1});
+    // More than the reader's 64 KiB block in the chunk the last row ends in.
+    layouts.push_back({NoiseRgba(180, 120, 7), 100'000});
+
+    const std::vector<uint8_t> junk(40, 'j'), end = MakeChunk("IEND", {});
+    for (const auto& [layout, chunkSize] : layouts) {
+        const std::vector<uint8_t> file = EncodePng(layout);
+        const std::vector<uint8_t> expected = RgbaPixels(TDecoded(file));
+        const TImageData data = SplitImageData(file);
+        const std::vector<uint8_t>& stream = data.Stream;
+        const size_t rows = data.ForAllRows, all = stream.size();
+        ASSERT_LT(rows, all);
+        auto make = [&](std::initializer_list<std::vector<uint8_t>> parts) {
+            std::vector<uint8_t> bytes = data.Head;
+            for (const auto& part : parts) bytes.insert(bytes.end(), part.begin(), part.end());
+            return bytes;
+        };
+        const std::string name = std::to_string(layout.Width) + "x" + std::to_string(layout.Height) +
+                                 (layout.Interlaced ? " interlaced" : "");
+        // The chunk the last row ends in, and those before it.
+        const size_t last = (rows - 1) / chunkSize * chunkSize;
+        const auto before = IdatChunks(stream, 0, last, chunkSize);
+        const auto toLastRow = IdatChunks(stream, last, rows, chunkSize);
+        EXPECT_EQ(PixelsOrNothing(make({before, toLastRow, junk})), expected) << name << ", junk after";
+        EXPECT_EQ(PixelsOrNothing(make({before, toLastRow})), expected) << name << ", the file ending";
+        EXPECT_EQ(PixelsOrNothing(make({before, toLastRow, IdatChunks(stream, rows, all, chunkSize, true), end})),
+                  expected)
+            << name << ", damaged chunks after";
+        ExpectReadingError(make({before, IdatChunks(stream, last, rows, chunkSize, true), end}),
+                           name + ", the last one damaged");
+        ExpectReadingError(make({IdatChunks(stream, 0, rows - 1, chunkSize), end}), name + ", a byte short");
+    }
 }
 
 // ---------------------------------------------------------------- limits
