@@ -14,9 +14,11 @@ namespace {
 // The image ID we write: none.
 const std::string ImageID;
 
-// Eight attribute (alpha) bits, origin at the bottom left, rows left to
-// right. Written for every format, so 8- and 24-bit files declare 8 too.
-constexpr uint8_t WrittenDescriptor = 0x08;
+// Origin at the bottom left, rows left to right, and the attribute (alpha)
+// bits: 8 for 32-bit pixels, none otherwise. Readers such as ImageMagick take
+// attribute bits in a 24-bit file as an alpha channel it does not have.
+constexpr uint8_t AlphaDescriptor = 0x08;
+constexpr uint8_t OpaqueDescriptor = 0x00;
 
 constexpr size_t ColorMapEntries = 256;
 
@@ -63,7 +65,6 @@ void TTGAFile::PrepareHeader() {
     Header.YOrigin = 0;
     Header.Width = static_cast<uint16_t>(Bitmap.Width());
     Header.Height = static_cast<uint16_t>(Bitmap.Height());
-    Header.Descriptor = WrittenDescriptor;
 }
 
 void TTGAFile::WriteHeader(TStream& stream) {
@@ -84,13 +85,12 @@ void TTGAFile::WriteHeader(TStream& stream) {
             Header.ImageType = 2;  // uncompressed, true-colour
             Header.ColorMapFirstEntry = 0;
             Header.ColorMapLength = 0;
-            // 24 for 24-bit images although no colour map follows; readers
-            // ignore the field when the colour-map type is 0.
-            Header.ColorMapEntrySize = format == Px24 ? 24 : 0;
+            Header.ColorMapEntrySize = 0;  // no colour map
             Header.PixelDepth = format == Px24 ? 24 : 32;
             break;
         default: break;  // the other fields keep their values
     }
+    Header.Descriptor = Header.PixelDepth == 32 ? AlphaDescriptor : OpaqueDescriptor;
     uint8_t bytes[TTGAHeader::Size];
     Header.Encode(bytes);
     stream.WriteBuffer(bytes, sizeof bytes);

@@ -47,8 +47,9 @@ TEST(TGAWriter, OneByTwo24BitFileIsExactly24BytesBottomRowFirst) {
     bitmap.NewImage(1, 2, Px24);
     std::memcpy(bitmap.RowAddress(0), "\x01\x02\x03", 3);  // top
     std::memcpy(bitmap.RowAddress(1), "\x04\x05\x06", 3);  // bottom
-    EXPECT_EQ(Written(bitmap), Bytes({0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x01,
-                                      0x00, 0x02, 0x00, 0x18, 0x08, 4, 5, 6, 1, 2, 3}));
+    // No colour map and no attribute bits: nothing that reads as alpha.
+    EXPECT_EQ(Written(bitmap), Bytes({0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
+                                      0x00, 0x02, 0x00, 0x18, 0x00, 4, 5, 6, 1, 2, 3}));
 }
 
 TEST(TGAWriter, EightBitFilesCarryA768ByteColourMapPaddedWithZeros) {
@@ -58,7 +59,7 @@ TEST(TGAWriter, EightBitFilesCarryA768ByteColourMapPaddedWithZeros) {
     const Bytes file = Written(bitmap);
     ASSERT_EQ(file.size(), 18u + 768u + 3u * 2u);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 18),
-              Bytes({0, 1, 1, 0, 0, 0x00, 0x01, 24, 0, 0, 0, 0, 3, 0, 2, 0, 8, 0x08}));
+              Bytes({0, 1, 1, 0, 0, 0x00, 0x01, 24, 0, 0, 0, 0, 3, 0, 2, 0, 8, 0x00}));
     EXPECT_EQ(Bytes(file.begin() + 18, file.begin() + 24), Bytes({30, 20, 10, 60, 50, 40}));
     EXPECT_EQ(Bytes(file.begin() + 24, file.begin() + 786), Bytes(762, 0));
     EXPECT_EQ(Bytes(file.begin() + 786, file.begin() + 789), RowBytes(bitmap, 1));
@@ -70,7 +71,7 @@ TEST(TGAWriter, EmptyAndUnwritableFormatsGiveTheHeaderAlone) {
     EXPECT_EQ(Written(flat), Bytes({0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 32, 8}));
     TBitmap sixteen;
     Fill(sixteen, 2, 2, Px15);
-    EXPECT_EQ(Written(sixteen), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 0, 8}));
+    EXPECT_EQ(Written(sixteen), Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 0, 0}));
 }
 
 TEST(TGAWriter, WrittenFilesReadBackByteForByte) {
