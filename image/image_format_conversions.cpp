@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "image/bmp_fallback.hpp"
@@ -44,12 +45,16 @@ std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
 }
 
 // An existing target the user may not replace: no write permission for us, or
-// none for anybody (so that running as root does not overwrite a read-only file).
+// none for anybody (so that running as root does not overwrite a read-only
+// file), or a folder we may not write in, where the new file would be made
+// before it takes the old one's place (a read-only file system among them).
 bool IsUnwritableFile(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
     if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
-    return ::access(path.c_str(), W_OK) != 0;
+    if (::access(path.c_str(), W_OK) != 0) return true;
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return ::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0;
 }
 
 }  // namespace

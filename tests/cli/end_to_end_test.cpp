@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "formats/png/png_bitmap.hpp"
@@ -184,6 +186,35 @@ TEST(EndToEnd, ReadOnlyTargetsAreLeftAlone) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFileBytes(folder / "a.png"), (std::vector<uint8_t>{42}));
     EXPECT_NE(run.output.find("read-only target left as it is"), std::string::npos) << run.output;
+}
+
+// A folder the user may not write in: an existing target cannot be replaced
+// and is left as a read-only one is; a new target cannot be made, an error.
+// Root may write anywhere, so there the run is made as nobody.
+TEST(EndToEnd, TargetsInAFolderWeMayNotWriteAreLeftAlone) {
+    TTempFolder folder;
+    const fs::path locked = folder.Path() / "locked";
+    fs::create_directory(locked);
+    TBitmap picture;
+    Paint(picture, Px32, 4, 4, 2);
+    SaveTga(picture, (locked / "a.tga").string());
+    SaveTga(picture, (locked / "b.tga").string());
+    WriteFileBytes((locked / "a.png").string(), {42});
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const bool root = ::geteuid() == 0;
+    // The target itself is writable: only its folder is not.
+    if (root) {
+        ASSERT_EQ(::chown((locked / "a.png").c_str(), 65534, 65534), 0);
+    }
+    const std::string asUser = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const TCommandRun run = RunShell(asUser + CliCommand({"--to", ".png", "-j", "1", locked.string()}));
+    fs::permissions(locked, fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_EQ(ReadFileBytes((locked / "a.png").string()), (std::vector<uint8_t>{42}));
+    EXPECT_NE(run.output.find("a.png: read-only target left as it is"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("b.tga: Error Opening File"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(locked / "b.png"));
 }
 
 TEST(EndToEnd, MaxPixelsRefusesLargerImages) {
