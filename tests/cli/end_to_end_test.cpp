@@ -10,6 +10,7 @@
 #include "formats/tga/tga_file.hpp"
 #include "image/image_format_conversions.hpp"
 #include "tests/cli/cli_test_support.hpp"
+#include "tests/image/bmp_test_files.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
@@ -215,6 +216,31 @@ TEST(EndToEnd, TargetsInAFolderWeMayNotWriteAreLeftAlone) {
     EXPECT_NE(run.output.find("a.png: read-only target left as it is"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("b.tga: Error Opening File"), std::string::npos) << run.output;
     EXPECT_FALSE(fs::exists(locked / "b.png"));
+}
+
+// Only a fault of the file makes it unreadable. Under a limit of 150 MB of
+// address space, the 1 GiB block that a valid run-length BMP of 16384 x 16384
+// needs cannot be had: a failure (exit status 1), not an unreadable file. A
+// GIF frame of that size whose code size is invalid is refused for that
+// before its pixels are allocated.
+TEST(EndToEnd, OnlyAFaultOfTheFileMakesItUnreadable) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    TTempFolder folder;
+    WriteFileBytes(folder / "jump.bmp",
+                   bmp_files::File(bmp_files::InfoHeader(16384, 16384, 8, 1, 2), TBytes().Fill(8, 0), TBytes().U8(0).U8(1)));
+    TBytes gif;
+    gif.Text("GIF89a").U16(16384).U16(16383).U8(0x80).U8(0).U8(0).Fill(6, 0);
+    gif.U8(0x2C).U16(0).U16(0).U16(16384).U16(16383).U8(0);
+    WriteFileBytes(folder / "code12.gif", gif.U8(12).U8(1).U8(0xFF).U8(0).U8(0x3B).Data());
+    const std::string cli = CliCommand({"--all", "--verbose", "-j", "1", folder / "jump.bmp", folder / "code12.gif"});
+    const TCommandRun run = RunShell("sh -c " + ShellQuote("ulimit -v 150000 && exec " + cli));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("jump.bmp: Out of memory"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("unreadable " + (folder / "code12.gif") + ": Invalid GIF data"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("unreadable 1, failed 1"), std::string::npos) << run.output;
 }
 
 TEST(EndToEnd, MaxPixelsRefusesLargerImages) {
