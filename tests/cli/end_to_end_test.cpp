@@ -243,6 +243,40 @@ TEST(EndToEnd, OnlyAFaultOfTheFileMakesItUnreadable) {
     EXPECT_NE(run.output.find("unreadable 1, failed 1"), std::string::npos) << run.output;
 }
 
+// A file that holds half of its picture or more is converted and named, so
+// that nobody deletes its source believing the copy whole; less is refused.
+TEST(EndToEnd, CutShortFilesAreNamedOrRefused) {
+    TTempFolder folder;
+    TBitmap picture;
+    Paint(picture, Px32, 4, 10, 2);
+    SaveTga(picture, folder / "whole.tga");
+    const std::vector<uint8_t> whole = ReadFileBytes(folder / "whole.tga");
+    auto cut = [&](const std::string& name, size_t rows) {
+        WriteFileBytes(folder / name, std::vector<uint8_t>(whole.begin(), whole.begin() + 18 + 16 * rows));
+    };
+    cut("little.tga", 4);
+    for (int i = 0; i < 12; ++i) cut("part" + std::to_string(100 + i) + ".tga", 6);
+
+    const TRun run = RunCli({"--to", ".bmp", folder.Path().string()});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("converted 13, skipped as not 32-bit 0, unreadable 1, failed 0, converted from a "
+                              "cut-short file 12 (" + (folder / "part100.tga") + ", "),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find((folder / "part109.tga") + " and 2 more, --verbose lists them)"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(fs::exists(folder.Path() / "little.bmp"));
+
+    const TRun verbose = RunCli({"--to", ".png", "--verbose", folder / "part111.tga", folder / "little.tga"});
+    EXPECT_NE(verbose.output.find("converted from a cut-short file " + (folder / "part111.tga") + " -> " +
+                                  (folder / "part111.png") + " (6 of 10 rows present)"),
+              std::string::npos)
+        << verbose.output;
+    EXPECT_NE(verbose.output.find("unreadable " + (folder / "little.tga") + ": cut short: 4 of 10 rows present"),
+              std::string::npos)
+        << verbose.output;
+}
+
 TEST(EndToEnd, MaxPixelsRefusesLargerImages) {
     TTempFolder folder;
     TBitmap picture;
