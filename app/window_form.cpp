@@ -18,7 +18,7 @@
 #include <exception>
 #include <optional>
 
-#include "app/batch_conversion.hpp"
+#include "convert/batch_conversion.hpp"
 #include "image/file_names.hpp"
 
 namespace tamberlit {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_host.hpp"
+#include "convert/conversion_host.hpp"
 
 class QCheckBox;
 class QComboBox;

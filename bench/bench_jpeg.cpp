@@ -19,7 +19,7 @@
 #include <string>
 
 #include "image/bitmap.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 
 extern char** environ;
 

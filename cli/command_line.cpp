@@ -13,8 +13,8 @@
 #include <string_view>
 #include <thread>
 
-#include "app/batch_conversion.hpp"
-#include "cli/batch_plan.hpp"
+#include "convert/batch_conversion.hpp"
+#include "convert/batch_plan.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "version.hpp"

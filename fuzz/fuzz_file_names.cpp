@@ -19,7 +19,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "image/file_names.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 
 using namespace tamberlit;
 using fuzz::Check;

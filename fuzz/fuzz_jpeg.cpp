@@ -3,7 +3,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "image/exceptions.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 
 using namespace tamberlit;
 

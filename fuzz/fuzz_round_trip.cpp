@@ -17,7 +17,7 @@
 #include "formats/tga/tga_file.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "image/exceptions.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 
 using namespace tamberlit;
 

@@ -20,7 +20,7 @@
 #include "formats/png/png_writer.hpp"
 #include "formats/tga/tga_file.hpp"
 #include "image/bitmap.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 
 using namespace tamberlit;
 namespace fs = std::filesystem;

@@ -16,7 +16,7 @@
 
 #include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "tests/support/test_support.hpp"
 
 namespace tamberlit::testing {

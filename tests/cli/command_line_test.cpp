@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/batch_plan.hpp"
-#include "tests/app/recording_host.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
@@ -55,54 +51,4 @@ TEST(CommandLine, HelpVersionAndMissingPaths) {
     EXPECT_EQ(RunCommandLine({"/no/such/path.png"}, out2, err2), 1);
     EXPECT_NE(err2.str().find("/no/such/path.png: no such file or folder"), std::string::npos);
     EXPECT_NE(out2.str().find("failed 1"), std::string::npos);
-}
-
-TEST(BatchPlan, FilesThatShareATargetStayInOneGroupInListOrder) {
-    TTempFolder folder;
-    for (const char* name : {"a.bmp", "a.tga", "b.bmp", "c.tga", "sub/a.bmp"}) {
-        fs::create_directories((folder.Path() / name).parent_path());
-        WriteFileBytes(folder / name, {0});
-    }
-    TRecordingHost host;
-    host.target = ".png";
-    const TBatchPlan plan = PlanBatch(host, {folder.Path().string()});
-    std::vector<std::string> names;
-    for (const auto& file : plan.Files) names.push_back(fs::path(file).lexically_relative(folder.Path()).string());
-    EXPECT_EQ(names, (std::vector<std::string>{"a.bmp", "b.bmp", "sub/a.bmp", "a.tga", "c.tga"}));
-    ASSERT_EQ(plan.Groups.size(), 4u);
-    EXPECT_EQ(plan.Groups[0], (std::vector<size_t>{0, 3}));  // a.bmp then a.tga, both -> a.png
-}
-
-TEST(BatchPlan, ASourceThatIsAnotherFilesTargetIsOrderedWithIt) {
-    TTempFolder folder;
-    WriteFileBytes(folder / "x.png", {0});
-    WriteFileBytes(folder / "x.bmp", {0});
-    TRecordingHost host;
-    host.target = ".png";
-    const TBatchPlan plan = PlanBatch(host, {folder / "x.png", folder / "x.bmp", folder / "./x.bmp"});
-    ASSERT_EQ(plan.Groups.size(), 1u);
-    EXPECT_EQ(plan.Groups[0], (std::vector<size_t>{0, 1, 2}));
-}
-
-TEST(BatchPlan, WorkersRunEveryFileOnceAndStopWhenAsked) {
-    TBatchPlan plan;
-    for (int i = 0; i < 50; ++i) {
-        plan.Files.push_back(std::to_string(i));
-        plan.Groups.push_back({static_cast<size_t>(i)});
-    }
-    std::mutex lock;
-    std::vector<int> seen;
-    RunBatchPlan(
-        plan, 4,
-        [&](const std::string& file) {
-            std::lock_guard guard(lock);
-            seen.push_back(std::stoi(file));
-        },
-        [] { return false; });
-    std::sort(seen.begin(), seen.end());
-    ASSERT_EQ(seen.size(), 50u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
-    int count = 0;
-    RunBatchPlan(plan, 1, [&](const std::string&) { ++count; }, [&] { return count >= 3; });
-    EXPECT_EQ(count, 3);
 }

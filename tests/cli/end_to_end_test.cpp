@@ -8,7 +8,7 @@
 
 #include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "tests/cli/cli_test_support.hpp"
 #include "tests/image/bmp_test_files.hpp"
 #include "tests/support/test_support.hpp"

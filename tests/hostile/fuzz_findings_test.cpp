@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "image/bitmap.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;

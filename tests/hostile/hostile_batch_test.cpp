@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "formats/tga/tga_file.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "image/limits.hpp"
 #include "tests/cli/cli_test_support.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
@@ -16,7 +16,7 @@
 #include "tests/formats/tga/tga_test_files.hpp"
 #include "tests/hostile/hostile_support.hpp"
 #include "tests/image/bmp_test_files.hpp"
-#include "tests/image/jpeg/jpeg_reference.hpp"
+#include "tests/formats/jpeg/jpeg_reference.hpp"
 
 using namespace tamberlit;
 using namespace tamberlit::testing;

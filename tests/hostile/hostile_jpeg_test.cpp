@@ -9,7 +9,7 @@
 #include <jerror.h>
 
 #include "tests/hostile/hostile_support.hpp"
-#include "tests/image/jpeg/jpeg_reference.hpp"
+#include "tests/formats/jpeg/jpeg_reference.hpp"
 
 using namespace tamberlit;
 using namespace tamberlit::testing;

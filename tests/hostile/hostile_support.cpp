@@ -20,8 +20,8 @@
 #include "formats/tga/tga_file.hpp"
 #include "image/bmp_fallback.hpp"
 #include "image/exceptions.hpp"
-#include "image/image_format_conversions.hpp"
-#include "image/jpeg_image.hpp"
+#include "convert/image_format_conversions.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit::testing::hostile {

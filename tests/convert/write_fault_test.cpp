@@ -9,12 +9,12 @@
 
 #include <filesystem>
 
-#include "app/batch_conversion.hpp"
+#include "convert/batch_conversion.hpp"
 #include "formats/tga/tga_file.hpp"
 #include "image/exceptions.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "image/stream.hpp"
-#include "tests/app/recording_host.hpp"
+#include "tests/convert/recording_host.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;

@@ -15,7 +15,7 @@
 
 #include "app/window_form.hpp"
 #include "tests/support/test_support.hpp"
-#include "tests/window/window_test_support.hpp"
+#include "tests/app/window_test_support.hpp"
 
 using namespace tamberlit;
 using namespace tamberlit::testing;

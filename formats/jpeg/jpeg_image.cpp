@@ -1,8 +1,8 @@
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 
 #include <algorithm>
 
-#include "image/jpeg_library.hpp"
+#include "formats/jpeg/jpeg_library.hpp"
 #include "image/picture_registry.hpp"
 
 namespace tamberlit {

@@ -1,4 +1,4 @@
-#include "tests/window/window_test_support.hpp"
+#include "tests/app/window_test_support.hpp"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -10,7 +10,7 @@
 #include <QWindow>
 
 #include "image/bitmap.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "tests/support/test_support.hpp"
 
 namespace tamberlit::testing {

@@ -1,4 +1,4 @@
-#include "image/jpeg_library.hpp"
+#include "formats/jpeg/jpeg_library.hpp"
 
 // The library reports a fatal error by calling the error manager's exit
 // routine, which must not return. We leave the library with longjmp, back into

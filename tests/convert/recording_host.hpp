@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_host.hpp"
+#include "convert/conversion_host.hpp"
 
 namespace tamberlit::testing {
 

@@ -1,4 +1,4 @@
-#include "app/batch_conversion.hpp"
+#include "convert/batch_conversion.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "tests/app/recording_host.hpp"
+#include "tests/convert/recording_host.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;

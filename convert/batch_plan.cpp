@@ -1,4 +1,4 @@
-#include "cli/batch_plan.hpp"
+#include "convert/batch_plan.hpp"
 
 #include <sched.h>
 
@@ -7,7 +7,7 @@
 #include <numeric>
 #include <thread>
 
-#include "app/batch_conversion.hpp"
+#include "convert/batch_conversion.hpp"
 #include "image/file_names.hpp"
 
 namespace tamberlit {

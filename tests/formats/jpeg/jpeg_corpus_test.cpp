@@ -6,7 +6,7 @@
 #include <set>
 
 #include "image/exceptions.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;

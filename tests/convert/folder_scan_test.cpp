@@ -11,9 +11,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/batch_conversion.hpp"
-#include "image/image_format_conversions.hpp"
-#include "tests/app/recording_host.hpp"
+#include "convert/batch_conversion.hpp"
+#include "convert/image_format_conversions.hpp"
+#include "tests/convert/recording_host.hpp"
 #include "tests/support/deep_tree.hpp"
 #include "tests/support/test_support.hpp"
 

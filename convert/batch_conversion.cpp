@@ -1,4 +1,4 @@
-#include "app/batch_conversion.hpp"
+#include "convert/batch_conversion.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include "image/bitmap.hpp"
 #include "image/file_names.hpp"
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 #include "image/stream.hpp"
 
 namespace tamberlit {

@@ -1,4 +1,4 @@
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
 #include "image/picture_registry.hpp"
-#include "tests/image/jpeg/jpeg_reference.hpp"
+#include "tests/formats/jpeg/jpeg_reference.hpp"
 #include "tests/support/test_support.hpp"
 
 using namespace tamberlit;

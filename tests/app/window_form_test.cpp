@@ -16,7 +16,7 @@
 #include "app/window_display.hpp"
 #include "app/window_form.hpp"
 #include "tests/support/test_support.hpp"
-#include "tests/window/window_test_support.hpp"
+#include "tests/app/window_test_support.hpp"
 
 using namespace tamberlit;
 using namespace tamberlit::testing;

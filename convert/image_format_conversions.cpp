@@ -1,4 +1,4 @@
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include "image/bmp_fallback.hpp"
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 #include "formats/gif/gif_image.hpp"
 #include "formats/png/png_bitmap.hpp"
 #include "formats/tga/tga_file.hpp"

@@ -1,4 +1,4 @@
-#include "tests/image/jpeg/jpeg_reference.hpp"
+#include "tests/formats/jpeg/jpeg_reference.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "image/image_format_conversions.hpp"
+#include "convert/image_format_conversions.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 
 #include "image/bitmap.hpp"
 #include "image/limits.hpp"
-#include "image/jpeg_image.hpp"
+#include "formats/jpeg/jpeg_image.hpp"
 #include "image/stream.hpp"
 
 namespace tamberlit {
