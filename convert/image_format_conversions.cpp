@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 
 #include "image/bmp_fallback.hpp"
@@ -18,30 +19,55 @@ namespace tamberlit {
 
 namespace {
 
-struct TExtension {
-    const char* text;
-    TImageKind kind;
+std::unique_ptr<TGraphic> ReadGIFFirstFrame() {
+    // Only the first frame is converted: the others are not decoded.
+    auto gif = std::make_unique<TGIFImage>();
+    gif->FirstFrameOnly = true;
+    return gif;
+}
+
+void WriteBMP(TBitmap& bitmap, const std::string& path) { bitmap.SaveFile(path); }
+
+void WriteTGA(TBitmap& bitmap, const std::string& path) {
+    TTGAFile file;
+    file.AssignBitmap(bitmap);
+    file.SaveFile(path);
+}
+
+template <typename TImage>
+void WriteThrough(TBitmap& bitmap, const std::string& path) {
+    TImage image;
+    image.CopyFrom(&bitmap);
+    image.SaveFile(path);
+}
+
+template <typename TReader>
+std::unique_ptr<TGraphic> Read() {
+    return std::make_unique<TReader>();
+}
+
+// The one table of the formats: a path's ending gives the kind (the endings
+// are tried in this order, ignoring letter case), the kind its reader and its
+// writer. GIF has no writer on the conversion road.
+struct TImageFormat {
+    TImageKind Kind;
+    std::initializer_list<const char*> Endings;
+    std::unique_ptr<TGraphic> (*CreateReader)();
+    void (*Write)(TBitmap& bitmap, const std::string& path);
 };
 
-constexpr TExtension extensions[] = {
-    {".bmp", ikBMP},  {".tga", ikTGA},  {".png", ikPNG},   {".dat", ikPNG}, {".gif", ikGIF},
-    {".jpg", ikJPEG}, {".jpeg", ikJPEG}, {".jfif", ikJPEG}, {".jpe", ikJPEG}, {".jif", ikJPEG},
+const TImageFormat formats[] = {
+    {ikBMP, {".bmp"}, Read<TBitmap>, WriteBMP},
+    {ikTGA, {".tga"}, Read<TTGABitmap>, WriteTGA},
+    {ikPNG, {".png", ".dat"}, Read<TPNGBitmap>, WriteThrough<TPNGBitmap>},
+    {ikGIF, {".gif"}, ReadGIFFirstFrame, nullptr},
+    {ikJPEG, {".jpg", ".jpeg", ".jfif", ".jpe", ".jif"}, Read<TJPEGImage>, WriteThrough<TJPEGImage>},
 };
 
-std::unique_ptr<TGraphic> CreateReader(TImageKind kind) {
-    switch (kind) {
-        case ikBMP: return std::make_unique<TBitmap>();
-        case ikTGA: return std::make_unique<TTGABitmap>();
-        case ikJPEG: return std::make_unique<TJPEGImage>();
-        case ikPNG: return std::make_unique<TPNGBitmap>();
-        case ikGIF: {
-            // Only the first frame is converted: the others are not decoded.
-            auto gif = std::make_unique<TGIFImage>();
-            gif->FirstFrameOnly = true;
-            return gif;
-        }
-        default: return nullptr;  // the codec is not part of this build
-    }
+const TImageFormat* FormatOf(TImageKind kind) {
+    for (const auto& format : formats)
+        if (format.Kind == kind) return &format;
+    return nullptr;
 }
 
 // An existing target the user may not replace: no write permission for us, or
@@ -60,8 +86,9 @@ bool IsUnwritableFile(const std::string& path) {
 }  // namespace
 
 TImageKind GetImageKind(const std::string& path) {
-    for (const auto& extension : extensions)
-        if (EndsWithTextAscii(path, extension.text)) return extension.kind;
+    for (const auto& format : formats)
+        for (const char* ending : format.Endings)
+            if (EndsWithTextAscii(path, ending)) return format.Kind;
     return ikUnknown;
 }
 
@@ -87,11 +114,7 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
         if (failure) *failure = "unknown file kind";
         return false;
     }
-    std::unique_ptr<TGraphic> reader = CreateReader(kind);
-    if (!reader) {
-        if (failure) *failure = "no reader for this kind of file in this build";
-        return false;
-    }
+    std::unique_ptr<TGraphic> reader = FormatOf(kind)->CreateReader();
     TRowsPresent rows;
     if (!Decodes([&] { reader->LoadFile(path); }, failure) && kind == ikBMP) {
         // Second chance: the lenient loader that stands in for the platform's.
@@ -119,28 +142,10 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
 
 TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
     if (IsUnwritableFile(path)) return TSaveResult::Unwritable;
-    switch (GetImageKind(path)) {
-        case ikBMP: bitmap.SaveFile(path); return TSaveResult::Written;
-        case ikTGA: {
-            TTGAFile file;
-            file.AssignBitmap(bitmap);
-            file.SaveFile(path);
-            return TSaveResult::Written;
-        }
-        case ikPNG: {
-            TPNGBitmap image;
-            image.CopyFrom(&bitmap);
-            image.SaveFile(path);
-            return TSaveResult::Written;
-        }
-        case ikJPEG: {
-            TJPEGImage image;
-            image.CopyFrom(&bitmap);
-            image.SaveFile(path);
-            return TSaveResult::Written;
-        }
-        default: return TSaveResult::NoWriter;
-    }
+    const TImageFormat* format = FormatOf(GetImageKind(path));
+    if (!format || !format->Write) return TSaveResult::NoWriter;
+    format->Write(bitmap, path);
+    return TSaveResult::Written;
 }
 
 }  // namespace tamberlit
