@@ -99,6 +99,9 @@ public:
     std::string TargetExtension() override { return options_.TargetExtension; }
     bool AlphaOnly() override { return options_.AlphaOnly; }
     bool StopRequested() override { return interrupted.load(); }
+    TSizeLimits SizeLimits() override {
+        return options_.MaxPixels != 0 ? TSizeLimits{options_.MaxPixels} : TSizeLimits{};
+    }
 
     void SetStatusText(const std::string& text) override {
         std::lock_guard lock(mutex_);
@@ -348,7 +351,6 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         err << "tamberlit-cli: no PATH given\nTry 'tamberlit-cli --help' for more information.\n";
         return 2;
     }
-    if (options.MaxPixels != 0) SetMaxDecodedPixels(options.MaxPixels);
 
     interrupted.store(false);
     struct sigaction action {};

@@ -24,7 +24,8 @@ TDIBWriter::TDIBWriter(TBitmap& target, HPALETTE palette, int width, int height,
     // A negative height would describe a top-down block, but every row request
     // on it would then fall outside 0..height-1: refuse it with the zero sizes.
     if (width <= 0 || height <= 0) throw EInvalidGraphic("Invalid image dimensions");
-    CheckDecodedSize(width, height);
+    // The target bitmap's limit: the block is made for it.
+    target.Limits.CheckSize(width, height);
     rowBytes_ = BytesPerRow(width, BitCountOf(format));
 }
 
@@ -47,7 +48,7 @@ void TDIBWriter::AllocateImage() {
         }
         // Bottom-up, as blocks made for bitmaps always are.
         image_ = TDIBSection::Create(width_, height_, BitCountOf(pixelFormat_), BI_RGB, nullptr,
-                                     std::move(colorTable));
+                                     std::move(colorTable), bitmap_.Limits);
         if (pixelFormat_ == Px8) {
             image_->Header.biClrUsed = 256;
             image_->Header.biClrImportant = copied;

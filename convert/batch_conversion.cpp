@@ -144,6 +144,7 @@ std::vector<std::string> ListSourceFiles(TConversionHost& host, const std::strin
 
 void ConvertFile(TConversionHost& host, const std::string& path) {
     TBitmap bitmap;
+    bitmap.Limits = host.SizeLimits();
     host.SetStatusText("Converting: \n" + ExtractFileName(path));
     host.ProcessMessages();
     try {

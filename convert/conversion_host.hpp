@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "image/limits.hpp"
+
 namespace tamberlit {
 
 enum class TFileOutcome {
@@ -27,6 +29,8 @@ public:
     virtual bool AlphaOnly() = 0;
     // Raised by the user; ends the current folder after the file in progress.
     virtual bool StopRequested() = 0;
+    // The decoded-size limit every file is read with.
+    virtual TSizeLimits SizeLimits() { return {}; }
 
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetProgressRange(int minimum, int maximum) = 0;

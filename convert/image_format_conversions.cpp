@@ -115,13 +115,14 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
         return false;
     }
     std::unique_ptr<TGraphic> reader = FormatOf(kind)->CreateReader();
+    reader->Limits = bitmap.Limits;
     TRowsPresent rows;
     if (!Decodes([&] { reader->LoadFile(path); }, failure) && kind == ikBMP) {
         // Second chance: the lenient loader that stands in for the platform's.
         auto& object = static_cast<TBitmap&>(*reader);
         object.DetachHandle();
         // The first failure's text is the one worth reporting.
-        if (!Decodes([&] { object.SetHandle(LoadBitmapFileLeniently(path, &rows)); }, nullptr))
+        if (!Decodes([&] { object.SetHandle(LoadBitmapFileLeniently(path, &rows, bitmap.Limits)); }, nullptr))
             object.CopyFrom(nullptr);
         if (!object.Empty()) object.SetPixelFormat(Px24);
     }

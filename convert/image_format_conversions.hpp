@@ -17,7 +17,7 @@ enum TImageKind : uint8_t { ikUnknown, ikBMP, ikTGA, ikJPEG, ikPNG, ikGIF };
 TImageKind GetImageKind(const std::string& path);
 
 // True when bitmap now holds the file's image, brought to Px24 unless it is
-// Px32; *rowsPresent, when given, receives what the file held of the
+// Px32. The reader keeps to the bitmap's decoded-size limit (bitmap.Limits); *rowsPresent, when given, receives what the file held of the
 // picture's rows (fewer than all for a file cut short after half of them). A
 // decoding failure (the file's format, its data, its size, a file that cannot
 // be read or that holds less than half of its picture) leaves the bitmap empty

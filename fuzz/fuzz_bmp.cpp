@@ -8,11 +8,6 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 namespace {
 
 void BringToConversionFormat(TBitmap& bitmap) {
@@ -28,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMemoryViewStream stream(data, size);
         TBitmap bitmap;
+        bitmap.Limits = fuzz::Limits;
         bitmap.LoadFromStream(stream);
         BringToConversionFormat(bitmap);
     } catch (const Exception&) {
@@ -36,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMemoryViewStream stream(data, size);
         TBitmap bitmap;
-        bitmap.SetHandle(LoadBitmapLeniently(stream));
+        bitmap.SetHandle(LoadBitmapLeniently(stream, nullptr, fuzz::Limits));
         BringToConversionFormat(bitmap);
     } catch (const Exception&) {
     }

@@ -8,14 +8,10 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TMemoryViewStream stream(data, size);
     TGIFImage image;
+    image.Limits = fuzz::Limits;
     try {
         image.LoadFromStream(stream);
     } catch (const Exception&) {

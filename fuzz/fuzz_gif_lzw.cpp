@@ -23,11 +23,6 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 namespace {
 
 struct TReference {
@@ -167,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     frameBytes.insert(frameBytes.end(), imageData, imageData + imageSize);
 
     TGIFImage image;
+    image.Limits = fuzz::Limits;
     image.Header().Descriptor.ScreenWidth = static_cast<uint16_t>(width);
     image.Header().Descriptor.ScreenHeight = static_cast<uint16_t>(height);
     TGIFSubImage frame(image);

@@ -7,15 +7,11 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMemoryViewStream stream(data, size);
         TJPEGImage image;
+        image.Limits = fuzz::Limits;
         image.LoadFromStream(stream);
         TBitmap bitmap;
         bitmap.CopyFrom(&image);

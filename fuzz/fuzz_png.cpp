@@ -7,15 +7,11 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMemoryViewStream stream(data, size);
         TBitmap bitmap;
+        bitmap.Limits = fuzz::Limits;
         ReadPngImage(stream, bitmap);
         fuzz::WalkPixels(bitmap);
         fuzz::Check(bitmap.Empty() || bitmap.PixelFormat() == Px24 || bitmap.PixelFormat() == Px32,

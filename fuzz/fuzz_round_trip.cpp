@@ -96,7 +96,6 @@ void RoundTripBMP(TBitmap& bitmap) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
     const char* temporary = std::getenv("TMPDIR");
     std::string pattern = std::string(temporary && *temporary ? temporary : "/tmp") + "/tamberlit-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data())) fuzz::Fail("cannot make a temporary folder");
@@ -109,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = folder + "/input" + EndingFor(data, size);
     WriteInput(path, data, size);
     TBitmap bitmap;
+    bitmap.Limits = fuzz::Limits;
     std::string failure;
     bool loaded = false;
     try {

@@ -20,7 +20,8 @@ inline constexpr uint64_t FuzzMaxPixels = uint64_t{1} << 16;
 // Where WalkPixels leaves its sum, so that the loop is not optimised away.
 inline volatile unsigned PixelSum;
 
-inline void LowerDecodedSizeLimit() { SetMaxDecodedPixels(FuzzMaxPixels); }
+// What every reader of a fuzz target is handed.
+inline const TSizeLimits Limits{FuzzMaxPixels};
 
 // An oracle that found a wrong result: libFuzzer keeps the input as a crash.
 [[noreturn]] inline void Fail(const char* what) {
@@ -44,7 +45,7 @@ inline size_t PixelBytesPerRow(const TBitmap& bitmap) {
 inline void WalkPixels(const TBitmap& bitmap) {
     if (bitmap.Empty()) return;
     Check(bitmap.Width() > 0 && bitmap.Height() > 0, "a loaded picture has a side of 0 or less");
-    Check(static_cast<uint64_t>(bitmap.Width()) * static_cast<uint64_t>(bitmap.Height()) <= MaxDecodedPixels(),
+    Check(static_cast<uint64_t>(bitmap.Width()) * static_cast<uint64_t>(bitmap.Height()) <= Limits.MaxPixels,
           "a loaded picture is above the decoded-size limit");
     const size_t bytes = bitmap.PixelFormat() == PxDevice || bitmap.PixelFormat() == PxCustom
                              ? bitmap.RowBytes()

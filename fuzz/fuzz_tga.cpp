@@ -7,15 +7,11 @@
 
 using namespace tamberlit;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::LowerDecodedSizeLimit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TMemoryViewStream stream(data, size);
         TTGABitmap bitmap;
+        bitmap.Limits = fuzz::Limits;
         bitmap.LoadFromStream(stream);
         fuzz::WalkPixels(bitmap);
         if (bitmap.Empty()) return 0;

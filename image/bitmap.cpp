@@ -41,12 +41,13 @@ std::vector<TRGBQuad> DefaultColorTable(TPixelFormat format, const HPALETTE& cur
     }
 }
 
-std::unique_ptr<TDIBSection> CreateBlock(TPixelFormat format, int width, int height, const HPALETTE& current) {
-    if (format == PxDevice) return TDIBSection::CreateDevice(width, height);
+std::unique_ptr<TDIBSection> CreateBlock(TPixelFormat format, int width, int height, const HPALETTE& current,
+                                         const TSizeLimits& limits) {
+    if (format == PxDevice) return TDIBSection::CreateDevice(width, height, limits);
     static const uint32_t masks565[3] = {0xF800, 0x07E0, 0x001F};
     const bool masked = format == Px16;
     return TDIBSection::Create(width, height, BitCountOf(format), masked ? BI_BITFIELDS : BI_RGB,
-                               masked ? masks565 : nullptr, DefaultColorTable(format, current));
+                               masked ? masks565 : nullptr, DefaultColorTable(format, current), limits);
 }
 
 // Carries the picture from one block into another of the same size.
@@ -227,13 +228,13 @@ void TBitmap::Resize(int width, int height) {
     std::unique_ptr<TDIBSection> block;
     if (old) {
         // The same layout as before: format, masks and colour table.
-        block = old->DeviceDependent ? TDIBSection::CreateDevice(width, height)
+        block = old->DeviceDependent ? TDIBSection::CreateDevice(width, height, Limits)
                                      : TDIBSection::Create(width, height, old->BitCount(), old->Header.biCompression,
-                                                           old->Masks, old->ColorTable);
+                                                           old->Masks, old->ColorTable, Limits);
     } else if (formatRequested_) {
-        block = CreateBlock(requestedFormat_, width, height, image_->Palette);
+        block = CreateBlock(requestedFormat_, width, height, image_->Palette, Limits);
     } else {
-        block = TDIBSection::CreateDevice(width, height);
+        block = TDIBSection::CreateDevice(width, height, Limits);
     }
     FillBlock(*block, canvas_ ? canvas_->Brush.Color : clWhite);
     if (old) CopyCorner(*old, *block, std::min(width, old->Width()), std::min(height, old->Height()));
@@ -257,7 +258,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         return;
     }
     const HPALETTE palette = Palette();
-    auto block = CreateBlock(format, old->Width(), old->Height(), palette);
+    auto block = CreateBlock(format, old->Width(), old->Height(), palette, Limits);
     ConvertPixels(*old, *block);
 
     auto image = std::make_shared<TBitmapImage>();
@@ -279,7 +280,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 void TBitmap::NewImage(int width, int height, TPixelFormat format) {
     if (format == PxCustom) throw EInvalidGraphic("Invalid pixel format");
     auto image = std::make_shared<TBitmapImage>();
-    image->Handle = CreateBlock(format, width, height, nullptr);
+    image->Handle = CreateBlock(format, width, height, nullptr, Limits);
     image->Halftone = format == Px8;
     ReplaceImage(std::move(image));
     formatRequested_ = false;

@@ -64,15 +64,15 @@ void DecodeRows(TStream& stream, const THeader& header, std::vector<TRGBQuad> ta
 
 }  // namespace
 
-HBITMAP LoadBitmapFileLeniently(const std::string& path, TRowsPresent* rowsPresent) {
+HBITMAP LoadBitmapFileLeniently(const std::string& path, TRowsPresent* rowsPresent, const TSizeLimits& limits) {
     TFileStream file(path);
-    return LoadBitmapLeniently(file, rowsPresent);
+    return LoadBitmapLeniently(file, rowsPresent, limits);
 }
 
-HBITMAP LoadBitmapLeniently(TStream& file, TRowsPresent* rowsPresent) {
+HBITMAP LoadBitmapLeniently(TStream& file, TRowsPresent* rowsPresent, const TSizeLimits& limits) {
     file.SetPosition(0);
     const int64_t fileEnd = file.Size();
-    const THeader header = bmp::ReadHeaders(file, TReadMode::Lenient);
+    const THeader header = bmp::ReadHeaders(file, TReadMode::Lenient, limits);
     std::vector<TRGBQuad> table = bmp::ReadColorTable(file, header, 0, fileEnd, TReadMode::Lenient);
     TRowsPresent rows{0, header.Rows()};
     if (!header.RunLength()) {
@@ -80,7 +80,7 @@ HBITMAP LoadBitmapLeniently(TStream& file, TRowsPresent* rowsPresent) {
         rows.Present = bmp::RowsHeld(header, static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - file.Position())));
         CheckRowsPresent(rows.Present, rows.Total);
     }
-    auto device = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()));
+    auto device = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()), limits);
     if (header.RunLength()) {
         rows.Present = DecodeRunLengthFile(file, header, table, fileEnd, *device);
         CheckRowsPresent(rows.Present, rows.Total);

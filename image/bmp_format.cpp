@@ -75,7 +75,7 @@ bool ValidBitLayout(const THeader& header, TReadMode mode) {
     }
 }
 
-void Validate(const THeader& header, TReadMode mode) {
+void Validate(const THeader& header, TReadMode mode, const TSizeLimits& limits) {
     // The planes field has meant nothing since the OS/2 1.x days; the strict
     // reader insists on 1 as the platform does, the lenient loader ignores it.
     if (mode == TReadMode::Strict && header.Planes != 1) RaiseInvalidBitmap();
@@ -83,14 +83,14 @@ void Validate(const THeader& header, TReadMode mode) {
     if (!ValidBitLayout(header, mode)) RaiseInvalidBitmap();
     // The BMP documentation allows run-length data only bottom-up.
     if (mode == TReadMode::Strict && header.RunLength() && header.TopDown()) RaiseInvalidBitmap();
-    CheckDecodedSize(header.Width, header.Rows());
+    limits.CheckSize(header.Width, header.Rows());
 }
 
 }  // namespace
 
 void RaiseInvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
 
-THeader ReadHeaders(TStream& stream, TReadMode mode) {
+THeader ReadHeaders(TStream& stream, TReadMode mode, const TSizeLimits& limits) {
     uint8_t fileHeader[FileHeaderSize];
     stream.ReadBuffer(fileHeader, sizeof fileHeader);
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') RaiseInvalidBitmap();
@@ -131,7 +131,7 @@ THeader ReadHeaders(TStream& stream, TReadMode mode) {
         header.ColorsImportant = U32(b + 36);
     }
 
-    Validate(header, mode);
+    Validate(header, mode, limits);
     if (header.Compression == BI_BITFIELDS) {
         switch (MaskPlace(header.HeaderSize, mode)) {
             case TMaskPlace::None: RaiseInvalidBitmap();

@@ -51,7 +51,7 @@ struct THeader {
 // begins. Raises EInvalidGraphic "Bitmap image is not valid" for what cannot
 // be read as a BMP, EImageTooLarge beyond the decoded-size limit, and
 // EReadError "Stream read error" when the data ends inside the headers.
-THeader ReadHeaders(TStream& stream, TReadMode mode);
+THeader ReadHeaders(TStream& stream, TReadMode mode, const TSizeLimits& limits);
 
 // A 32-bit file whose masks are exactly the blue, green, red, alpha byte order
 // of Px32 and which declares the fourth byte as alpha.

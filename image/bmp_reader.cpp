@@ -36,7 +36,8 @@ uint64_t AnnouncedImageSize(const THeader& header) {
     return header.ImageSize != 0 ? header.ImageSize : uint64_t(header.Stride()) * uint64_t(header.Rows());
 }
 
-TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd) {
+TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd,
+                             const TSizeLimits& limits) {
     std::vector<TRGBQuad> table = bmp::ReadColorTable(stream, header, fileStart, fileEnd, TReadMode::Strict);
     const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
     // Known before a byte of the picture is allocated.
@@ -50,12 +51,12 @@ TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fil
     if (bmp::HasPx32Layout(header)) {
         // The masks say what a plain 32-bit block says: blue, green, red,
         // alpha. Keep the alpha the file declares instead of dropping it.
-        block = TDIBSection::Create(header.Width, header.Height, 32, BI_RGB);
+        block = TDIBSection::Create(header.Width, header.Height, 32, BI_RGB, nullptr, {}, limits);
     } else {
         const bool masked = header.Compression == BI_BITFIELDS;
         block = TDIBSection::Create(header.Width, header.Height, header.BitCount, header.Compression,
                                     masked ? header.Masks : nullptr,
-                                    paletted ? std::move(table) : std::vector<TRGBQuad>{});
+                                    paletted ? std::move(table) : std::vector<TRGBQuad>{}, limits);
     }
     KeepHeaderFields(*block, header, tableSize);
 
@@ -74,7 +75,8 @@ TReadResult ReadUncompressed(TStream& stream, const THeader& header, int64_t fil
 // Run-length data: the file bytes are kept so that an unchanged image is
 // written back as it came, and the pixels are decoded into a device-dependent
 // block.
-TReadResult ReadRunLength(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd) {
+TReadResult ReadRunLength(TStream& stream, const THeader& header, int64_t fileStart, int64_t fileEnd,
+                          const TSizeLimits& limits) {
     const int64_t headersEnd = stream.Position();
     const uint64_t total = static_cast<uint64_t>(fileEnd - fileStart);
     // No picture of this size needs more data; refusing here keeps a huge
@@ -91,7 +93,7 @@ TReadResult ReadRunLength(TStream& stream, const THeader& header, int64_t fileSt
     const uint64_t start = static_cast<uint64_t>(copy.Position());
     const uint64_t count = std::min<uint64_t>(AnnouncedImageSize(header), saved->size() - start);
 
-    auto block = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()));
+    auto block = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()), limits);
     const int64_t rows = bmp::DecodeRunLength(saved->data() + start, static_cast<size_t>(count), header.BitCount,
                                               table, bmp::TRowOrder::BottomUp, *block);
     CheckRowsPresent(rows, header.Rows());
@@ -112,9 +114,9 @@ void TBitmap::ReadBMP(TStream& stream) {
         rowsPresent_ = {};
         return;
     }
-    const THeader header = bmp::ReadHeaders(stream, TReadMode::Strict);
-    TReadResult result = header.RunLength() ? ReadRunLength(stream, header, fileStart, fileEnd)
-                                            : ReadUncompressed(stream, header, fileStart, fileEnd);
+    const THeader header = bmp::ReadHeaders(stream, TReadMode::Strict, Limits);
+    TReadResult result = header.RunLength() ? ReadRunLength(stream, header, fileStart, fileEnd, Limits)
+                                            : ReadUncompressed(stream, header, fileStart, fileEnd, Limits);
     SetHandle(std::move(result.Block));
     TBitmapImage& image = MutableImage();
     image.OS2Format = header.Core();

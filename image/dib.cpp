@@ -80,9 +80,10 @@ int BitCountOf(TPixelFormat format) {
 }
 
 std::unique_ptr<TDIBSection> TDIBSection::Create(int width, int height, int bitCount, uint32_t compression,
-                                                 const uint32_t* masks, std::vector<TRGBQuad> colorTable) {
+                                                 const uint32_t* masks, std::vector<TRGBQuad> colorTable,
+                                                 const TSizeLimits& limits) {
     const int64_t rows = height < 0 ? -int64_t{height} : height;
-    CheckDecodedSize(width, rows);
+    limits.CheckSize(width, rows);
     if (bitCount <= 0 || bitCount > 64) throw EInvalidGraphic("Invalid pixel format");
     std::unique_ptr<TDIBSection> dib(new TDIBSection());
     dib->Header.biWidth = width;
@@ -98,8 +99,8 @@ std::unique_ptr<TDIBSection> TDIBSection::Create(int width, int height, int bitC
     return dib;
 }
 
-std::unique_ptr<TDIBSection> TDIBSection::CreateDevice(int width, int height) {
-    auto dib = Create(width, height, ScreenBitsPerPixel);
+std::unique_ptr<TDIBSection> TDIBSection::CreateDevice(int width, int height, const TSizeLimits& limits) {
+    auto dib = Create(width, height, ScreenBitsPerPixel, BI_RGB, nullptr, {}, limits);
     dib->DeviceDependent = true;
     return dib;
 }

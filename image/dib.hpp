@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "image/limits.hpp"
+
 #include "image/palette.hpp"
 
 namespace tamberlit {
@@ -68,9 +70,10 @@ public:
     // the memory cannot be had.
     static std::unique_ptr<TDIBSection> Create(int width, int height, int bitCount, uint32_t compression = BI_RGB,
                                                const uint32_t* masks = nullptr,
-                                               std::vector<TRGBQuad> colorTable = {});
+                                               std::vector<TRGBQuad> colorTable = {},
+                                               const TSizeLimits& limits = {});
     // A device-dependent block in the display's format (32 bits, fourth byte 0).
-    static std::unique_ptr<TDIBSection> CreateDevice(int width, int height);
+    static std::unique_ptr<TDIBSection> CreateDevice(int width, int height, const TSizeLimits& limits = {});
     std::unique_ptr<TDIBSection> Clone() const;
 
     TBitmapInfoHeader Header;

@@ -51,6 +51,9 @@ public:
 
     std::function<void(TGraphic&)> OnChange;
 
+    // The decoded-size limit the next load keeps to (and a bitmap's blocks).
+    TSizeLimits Limits;
+
 protected:
     virtual void Changed();
 

@@ -1,25 +1,16 @@
 #include "image/limits.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <string>
 
 #include "image/exceptions.hpp"
 
 namespace tamberlit {
 
-namespace {
-std::atomic<uint64_t> maxPixels{DefaultMaxPixels};
-}
-
-uint64_t MaxDecodedPixels() { return maxPixels.load(std::memory_order_relaxed); }
-
-void SetMaxDecodedPixels(uint64_t pixels) { maxPixels.store(pixels, std::memory_order_relaxed); }
-
-void CheckDecodedSize(int64_t width, int64_t height) {
+void TSizeLimits::CheckSize(int64_t width, int64_t height) const {
     if (width < 0 || height < 0)
         throw EInvalidGraphic("Invalid image size " + std::to_string(width) + " x " + std::to_string(height));
-    const uint64_t limit = MaxDecodedPixels();
+    const uint64_t limit = MaxPixels;
     if (width > MaxImageSide || height > MaxImageSide ||
         static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > limit)
         throw EImageTooLarge("Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
@@ -38,8 +29,8 @@ void CheckRowsPresent(int64_t present, int64_t total) {
                               std::to_string(total) + " rows present");
 }
 
-void CheckDecodedTotal(uint64_t totalPixels) {
-    const uint64_t limit = MaxDecodedPixels();
+void TSizeLimits::CheckTotal(uint64_t totalPixels) const {
+    const uint64_t limit = MaxPixels;
     if (totalPixels > limit)
         throw EImageTooLarge("Image too large: " + std::to_string(totalPixels) +
                              " pixels in all exceeds the limit of " + std::to_string(limit) + " pixels");

@@ -1,6 +1,8 @@
 #pragma once
 // The decoded-size limit: decoders ask before they allocate pixel memory, so a
-// small file cannot make the converter allocate without bound.
+// small file cannot make the converter allocate without bound. The limit is a
+// value handed to the readers with each load (TGraphic::Limits), so that a
+// caller sets it for its own loads and no other.
 
 #include <cstdint>
 #include <string>
@@ -12,12 +14,17 @@ inline constexpr uint64_t DefaultMaxPixels = uint64_t{1} << 28;
 // Every format we read stores sides in at most 16 bits, except BMP and PNG.
 inline constexpr int64_t MaxImageSide = 65535;
 
-uint64_t MaxDecodedPixels();
-void SetMaxDecodedPixels(uint64_t pixels);
+struct TSizeLimits {
+    uint64_t MaxPixels = DefaultMaxPixels;
 
-// Raises EImageTooLarge when a width x height picture exceeds the limit or a side
-// exceeds MaxImageSide, and EInvalidGraphic for a negative side.
-void CheckDecodedSize(int64_t width, int64_t height);
+    // Raises EImageTooLarge when a width x height picture exceeds the limit or
+    // a side exceeds MaxImageSide, and EInvalidGraphic for a negative side.
+    void CheckSize(int64_t width, int64_t height) const;
+    // The same rule for a decoder that holds several pictures at once (the
+    // frames of an animation): the total of all pixels may not exceed the
+    // limit either.
+    void CheckTotal(uint64_t totalPixels) const;
+};
 
 // How much of its picture a file held: the rows decoded from real data
 // before the data ran out, of the rows the picture has. Present == Total for
@@ -40,9 +47,5 @@ struct TRowsPresent {
 // EInvalidGraphic "cut short: <present> of <total> rows present" when less
 // than half of the rows are present; a file cut short later still loads.
 void CheckRowsPresent(int64_t present, int64_t total);
-
-// Same rule for a decoder that holds several pictures at once (the frames of an
-// animation): the total of all pixels may not exceed the limit either.
-void CheckDecodedTotal(uint64_t totalPixels);
 
 }  // namespace tamberlit

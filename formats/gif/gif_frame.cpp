@@ -49,7 +49,7 @@ void TGIFSubImage::DropBitmap() {
 }
 
 uint8_t* TGIFSubImage::AllocateData() {
-    CheckDecodedSize(Width(), Height());
+    Image().Limits.CheckSize(Width(), Height());
     const size_t size = static_cast<size_t>(Width()) * static_cast<size_t>(Height());
     Image().ChargeDecoded(size);
     FreeData();

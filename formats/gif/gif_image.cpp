@@ -180,7 +180,7 @@ void TGIFImage::Progress(TGIFProgressStage stage, int percent, const std::string
 }
 
 void TGIFImage::ChargeDecoded(uint64_t units) {
-    CheckDecodedTotal(decodedUnits_ + units);
+    Limits.CheckTotal(decodedUnits_ + units);
     decodedUnits_ += units;
 }
 

@@ -182,7 +182,7 @@ bool TGIFSubImage::PlaceOnScreen(int left, int top, int width, int height) {
 
 void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
     // The new pixels must be possible before anything changes.
-    if (width > 0 && height > 0) CheckDecodedSize(width, height);
+    if (width > 0 && height > 0) Image().Limits.CheckSize(width, height);
     if (!PlaceOnScreen(left, top, width, height)) return;
     FreeData();
     DropBitmap();

@@ -94,6 +94,7 @@ TBitmap* TGIFImage::RenderedBitmap() {
     if (images_.Count() == 0) return nullptr;
     if (bitmap_) return bitmap_.get();
     bitmap_ = std::make_unique<TBitmap>();
+    bitmap_->Limits = Limits;
     bitmap_->OnChange = [this](TGraphic&) { Changed(); };
     try {
         TGIFSubImage& frame = images_[0];
@@ -103,7 +104,7 @@ TBitmap* TGIFImage::RenderedBitmap() {
         } else {
             // The frame drawn at its place on a white screen, opaque. Sizing a
             // bitmap without a format makes a display-format picture.
-            CheckDecodedSize(Width(), Height());
+            Limits.CheckSize(Width(), Height());
             bitmap_->SetPalette(ImagePalette());
             bitmap_->SetHeight(Height());
             bitmap_->SetWidth(Width());
@@ -184,6 +185,7 @@ void TGIFSubImage::BuildBitmap(bool dithered) {
     const int width = Width();
     const int height = Height();
     auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Limits = Image().Limits;
     TDIBWriter writer(*bitmap, FramePalette(), width, height, Px8);
 
     // The mask marks transparent pixels for drawing; it is built with the

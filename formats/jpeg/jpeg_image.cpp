@@ -107,6 +107,7 @@ void TJPEGImage::SaveToStream(TStream& stream) {
 void TJPEGImage::DIBNeeded() {
     if (bitmap_) return;
     auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Limits = Limits;
     rowsPresent_ = DecodeJPEG(data_->Data.Memory(), data_->Data.ByteCount(), settings_, *bitmap);
     bitmap_ = std::move(bitmap);
 }

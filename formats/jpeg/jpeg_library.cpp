@@ -245,7 +245,8 @@ void LimitScans(j_common_ptr info) {
     }
 }
 
-void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_t size) {
+void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_t size,
+                         const TSizeLimits& limits) {
     InitErrorManager(decompressor.error);
     decompressor.info.err = &decompressor.error.pub;
     decompressor.info.client_data = &decompressor;  // kept by jpeg_create_decompress
@@ -268,7 +269,7 @@ void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_
     source.coarse = false;
     decompressor.progress.progress_monitor = LimitScans;
     decompressor.memoryLimit =
-        static_cast<long>(std::min<uint64_t>(MaxJPEGLibraryMemory(), std::numeric_limits<long>::max()));
+        static_cast<long>(std::min<uint64_t>(MaxJPEGLibraryMemory(limits), std::numeric_limits<long>::max()));
 }
 
 // Destroys the library object (a no-op for one never created: the record
@@ -426,11 +427,14 @@ bool RunCompress(TCompressor& compressor, const TJPEGSettings& settings, JDIMENS
 
 }  // namespace
 
-uint64_t MaxJPEGLibraryMemory() { return std::max<uint64_t>(uint64_t{64} << 20, 2 * MaxDecodedPixels()); }
+uint64_t MaxJPEGLibraryMemory(const TSizeLimits& limits) {
+    return std::max<uint64_t>(uint64_t{64} << 20, 2 * limits.MaxPixels);
+}
 
 TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
     TDecompressor decompressor{};
-    PrepareDecompressor(decompressor, data, size);
+    // The header alone: no coefficient is kept, the default limit is enough.
+    PrepareDecompressor(decompressor, data, size, TSizeLimits{});
     TDecompressorGuard guard(decompressor);
     if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
     const jpeg_decompress_struct& info = decompressor.info;
@@ -444,13 +448,13 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
 
 TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap) {
     TDecompressor decompressor{};
-    PrepareDecompressor(decompressor, data, size);
+    PrepareDecompressor(decompressor, data, size, bitmap.Limits);
     TDecompressorGuard guard(decompressor);
     if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
     // The library keeps the whole picture's coefficients for a multi-scan file
     // even when it scales the output down, so the limit applies to the file's
     // own size before anything is allocated.
-    CheckDecodedSize(decompressor.info.image_width, decompressor.info.image_height);
+    bitmap.Limits.CheckSize(decompressor.info.image_width, decompressor.info.image_height);
     if (!RunSetUpDecoding(decompressor, settings)) RaiseDecodeError(decompressor);
     decompressor.source.decoding = true;
     if (!RunStartDecompress(decompressor)) RaiseDecodeError(decompressor);

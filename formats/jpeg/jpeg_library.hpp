@@ -23,7 +23,7 @@ inline constexpr int MaxJPEGScans = 500;
 // (progressive and multi-scan files keep every DCT coefficient of the picture,
 // 2 bytes per sample): twice the decoded-size limit in bytes, at least 64 MiB.
 // The bitmap itself is bounded by the decoded-size limit.
-uint64_t MaxJPEGLibraryMemory();
+uint64_t MaxJPEGLibraryMemory(const TSizeLimits& limits);
 
 struct TJPEGHeader {
     int Width = 0;
@@ -36,7 +36,7 @@ struct TJPEGHeader {
 // message number when the data are not a JPEG file (42 when there are none).
 TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size);
 
-// Decodes the data into bitmap: grey output (a grayscale file, or the
+// Decodes the data into bitmap, within the bitmap's decoded-size limit: grey output (a grayscale file, or the
 // grayscale setting) as Px8 with the 256 grey levels as palette, colour as
 // Px24 rows in blue, green, red order, or Px8 with the library's palette of at
 // most 236 colours for the 8-bit pixel format. Data that end early decode as

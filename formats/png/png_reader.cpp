@@ -168,12 +168,12 @@ void CheckLastImageChunk(TReadContext& context) {
 // only report as "Error Reading File!", so look at the IHDR chunk ourselves
 // (PNG standard, 5.2 and 11.2.2: signature, then IHDR with width and height as
 // the first two big-endian 4-byte fields).
-void CheckHeaderSize(TReadContext& context) {
+void CheckHeaderSize(TReadContext& context, const TSizeLimits& limits) {
     if (!FillBuffer(context)) return;  // libpng reports the empty file
     static const uint8_t signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
     const uint8_t* bytes = context.Buffer;
     if (context.End < 24 || std::memcmp(bytes, signature, 8) != 0 || std::memcmp(bytes + 12, "IHDR", 4) != 0) return;
-    CheckDecodedSize(BigEndian(bytes + 16), BigEndian(bytes + 20));
+    limits.CheckSize(BigEndian(bytes + 16), BigEndian(bytes + 20));
 }
 
 // ---- sections: plain data only, setjmp first (see png_library.hpp)
@@ -253,7 +253,7 @@ void ReadPngImage(TStream& stream, TBitmap& bitmap) {
     TReadContext context;
     context.Stream = &stream;
     context.Buffer = buffer.get();
-    CheckHeaderSize(context);
+    CheckHeaderSize(context, bitmap.Limits);
 
     // Declaring the version we are compiled against: libpng refuses to create
     // its state for a version text it does not share its major and minor with.
@@ -264,7 +264,7 @@ void ReadPngImage(TStream& stream, TBitmap& bitmap) {
     if (context.Info == nullptr) RaiseReadError();
 
     if (!ReadHeaderSection(context)) RaiseReadError();
-    CheckDecodedSize(context.Width, context.Height);
+    bitmap.Limits.CheckSize(context.Width, context.Height);
     if (!PrepareRowsSection(context)) RaiseReadError();
 
     const int channels = context.HasAlpha ? 4 : 3;
@@ -275,6 +275,7 @@ void ReadPngImage(TStream& stream, TBitmap& bitmap) {
         RaiseReadError();
 
     TBitmap decoded;
+    decoded.Limits = bitmap.Limits;
     decoded.NewImage(static_cast<int>(context.Width), static_cast<int>(context.Height), context.HasAlpha ? Px32 : Px24);
     TDIBSection* dib = decoded.Handle();
     std::vector<png_bytep> rows(context.Height);

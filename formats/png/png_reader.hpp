@@ -12,8 +12,9 @@ namespace tamberlit {
 // Decodes the PNG data at the stream's position into bitmap. Reading ends with
 // the chunk the last row ends in: nothing after it changes the picture. Raises
 // EInvalidGraphic "Error Reading File!" for data libpng refuses up to there or
-// that ends before the last row, and EImageTooLarge beyond the decoded-size
-// limit (both before any pixel memory is allocated where the header shows it).
+// that ends before the last row, and EImageTooLarge beyond the bitmap's
+// decoded-size limit (both before any pixel memory is allocated where the
+// header shows it).
 // On failure the bitmap keeps its previous picture.
 void ReadPngImage(TStream& stream, TBitmap& bitmap);
 

@@ -9,6 +9,7 @@ namespace tamberlit {
 
 void TTGABitmap::LoadFromStream(TStream& stream) {
     TTGAFile file;
+    file.Bitmap.Limits = Limits;
     file.LoadFromStream(stream);
     // Take over the decoded pixel store (shared, then ours alone once file
     // goes): no copy of the pixels. Like a bitmap loading BMP data, this

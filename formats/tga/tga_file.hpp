@@ -63,7 +63,7 @@ public:
     // (RowsPresent says how many rows it held), unless it ends before half the
     // rows: EInvalidGraphic "cut short: ...". Raises ETGA "Invalid or
     // Unsupported Format of TGA" for an image type or pixel depth it does not
-    // read, EImageTooLarge beyond the decoded-size limit; on every error
+    // read, EImageTooLarge beyond the decoded-size limit (Bitmap.Limits); on every error
     // Bitmap is unchanged.
     void LoadFromStream(TStream& stream);
 

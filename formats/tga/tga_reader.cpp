@@ -332,7 +332,7 @@ void TTGAFile::ReadHeader(TTGASource& source) {
 
     if (!IsReadableImageType(Header.ImageType)) throw ETGA();
     const TPixelFormat format = PixelFormatOf(StoredPixelOf(Header));
-    CheckDecodedSize(Header.Width, Header.Height);
+    Bitmap.Limits.CheckSize(Header.Width, Header.Height);
 
     HPALETTE palette = Header.ColorMapType != 0 ? ReadColorMap(source) : nullptr;
     if (!palette && format == Px8) palette = GreyRamp();

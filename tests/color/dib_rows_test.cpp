@@ -129,14 +129,13 @@ TEST(DIBWriter, FailedAllocationIsReportedAsOutOfMemory) {
 #else
     // 12 GiB within a raised decoded-size limit, under an address-space limit
     // of 4 GiB so that the allocation fails even on an overcommitting kernel.
-    const uint64_t saved = MaxDecodedPixels();
-    SetMaxDecodedPixels(uint64_t{1} << 40);
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
     rlimit limited = old;
     limited.rlim_cur = std::min<rlim_t>(old.rlim_max, rlim_t{4} << 30);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &limited), 0);
     TBitmap target;
+    target.Limits = {uint64_t{1} << 40};
     TDIBWriter writer(target, nullptr, 65535, 65535, Px24);
     std::string message;
     try {
@@ -145,7 +144,6 @@ TEST(DIBWriter, FailedAllocationIsReportedAsOutOfMemory) {
         message = error.what();
     }
     setrlimit(RLIMIT_AS, &old);
-    SetMaxDecodedPixels(saved);
     EXPECT_EQ(message, "Failed to allocate memory for GIF DIB");
 #endif
 }

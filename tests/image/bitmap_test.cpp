@@ -329,10 +329,9 @@ TEST(BitmapLimits, HugeBlocksAreRefusedBeforeAllocation) {
     EXPECT_THROW(TDIBSection::Create(65535, 65535, 32), EImageTooLarge);
     TBitmap bitmap;
     EXPECT_THROW(bitmap.NewImage(1, 1 << 20, Px8), EImageTooLarge);
-    SetMaxDecodedPixels(100);
-    EXPECT_THROW(TDIBSection::Create(11, 10, 8), EImageTooLarge);
-    EXPECT_NO_THROW(TDIBSection::Create(10, 10, 8));
-    SetMaxDecodedPixels(DefaultMaxPixels);
+    const TSizeLimits limits{100};
+    EXPECT_THROW(TDIBSection::Create(11, 10, 8, BI_RGB, nullptr, {}, limits), EImageTooLarge);
+    EXPECT_NO_THROW(TDIBSection::Create(10, 10, 8, BI_RGB, nullptr, {}, limits));
 }
 
 TEST(BitmapSizing, GrowingAZeroWidthBitmapGivesAWhiteBlock) {

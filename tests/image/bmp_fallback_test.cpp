@@ -88,8 +88,7 @@ TEST(BmpLenientLoader, DamagedFilesNeverCrashEitherReader) {
         File(CoreHeader(3, 2, 1), TBytes().Fill(6, 0x33), TBytes().U32(0xE0).U32(0x60)),
     };
     // Damaged sizes may be large but legal: a lower limit keeps the test quick.
-    const uint64_t limit = MaxDecodedPixels();
-    SetMaxDecodedPixels(1 << 16);
+    const TSizeLimits limits{1 << 16};
     std::mt19937 random(20240607);
     int loaded = 0;
     for (const auto& original : originals) {
@@ -104,7 +103,7 @@ TEST(BmpLenientLoader, DamagedFilesNeverCrashEitherReader) {
         }
         for (const auto& variant : variants) {
             try {
-                Load(variant);
+                Load(variant, limits);
                 ++loaded;
             } catch (const Exception&) {
             }
@@ -113,12 +112,11 @@ TEST(BmpLenientLoader, DamagedFilesNeverCrashEitherReader) {
             WriteFileBytes(folder / "damaged.bmp", variant);
             try {
                 TBitmap bitmap;
-                bitmap.SetHandle(LoadBitmapFileLeniently(folder / "damaged.bmp"));
+                bitmap.SetHandle(LoadBitmapFileLeniently(folder / "damaged.bmp", nullptr, limits));
                 RgbPixels(bitmap);
             } catch (const Exception&) {
             }
         }
     }
-    SetMaxDecodedPixels(limit);
     EXPECT_GT(loaded, 100);
 }

@@ -42,8 +42,9 @@ inline std::vector<uint8_t> File(const TBytes& header, const TBytes& table, cons
     return file.Append(header.Data()).Append(table.Data()).Append(pixels.Data()).Data();
 }
 
-inline std::unique_ptr<TBitmap> Load(const std::vector<uint8_t>& bytes) {
+inline std::unique_ptr<TBitmap> Load(const std::vector<uint8_t>& bytes, const TSizeLimits& limits = {}) {
     auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Limits = limits;
     TMemoryViewStream stream(bytes.data(), bytes.size());
     bitmap->LoadFromStream(stream);
     return bitmap;

@@ -386,41 +386,35 @@ TEST(GIFExtensions, Registries) {
 }
 
 TEST(GIFLimits, FramesBeyondTheTotalLimitFailTheLoadKeepingEarlierOnes) {
-    const uint64_t saved = MaxDecodedPixels();
-    SetMaxDecodedPixels(10000);
     TBytes bytes = GIFHeader(40, 40, 1);
     for (int i = 0; i < 20; ++i) AppendFrame(bytes, 40, 40, std::vector<uint8_t>(1600, 1));
     bytes.U8(0x3B);
     TGIFImage image;
+    image.Limits = {10000};
     const std::string error = LoadGIF(image, bytes.Data()).Error;
-    SetMaxDecodedPixels(saved);
     EXPECT_NE(error.find("Image too large"), std::string::npos) << error;
     EXPECT_GE(image.Images().Count(), 4);
     EXPECT_LT(image.Images().Count(), 7);
 }
 
 TEST(GIFLimits, AFrameAboveTheLimitIsRefusedBeforeAllocating) {
-    const uint64_t saved = MaxDecodedPixels();
-    SetMaxDecodedPixels(1000);
     TBytes bytes = GIFHeader(2, 1, 1);
     AppendDescriptor(bytes, 0, 0, 50000, 50000);
     AppendImageData(bytes, 2, LiteralCodes({1}, 2));
     TGIFImage image;
+    image.Limits = {1000};
     const std::string error = LoadGIF(image, bytes.Data()).Error;
-    SetMaxDecodedPixels(saved);
     EXPECT_NE(error.find("Image too large"), std::string::npos) << error;
     EXPECT_EQ(image.Images().Count(), 0);
 }
 
 TEST(GIFLimits, ManyEmptyFramesCannotAllocateWithoutBound) {
-    const uint64_t saved = MaxDecodedPixels();
-    SetMaxDecodedPixels(100000);
     TBytes bytes = GIFHeader(2, 1, 1);
     for (int i = 0; i < 5000; ++i) bytes.U8(0x21).U8(0xFE).U8(1).U8('x').U8(0);
     bytes.U8(0x3B);
     TGIFImage image;
+    image.Limits = {100000};
     const std::string error = LoadGIF(image, bytes.Data()).Error;
-    SetMaxDecodedPixels(saved);
     EXPECT_NE(error.find("Image too large"), std::string::npos) << error;
     EXPECT_LT(image.Images().Count(), 5000);
 }

@@ -86,15 +86,6 @@ int CodeOf(const std::function<void()>& action) {
     return -1;
 }
 
-class TMaxPixelsGuard {
-public:
-    explicit TMaxPixelsGuard(uint64_t pixels) : saved_(MaxDecodedPixels()) { SetMaxDecodedPixels(pixels); }
-    ~TMaxPixelsGuard() { SetMaxDecodedPixels(saved_); }
-
-private:
-    uint64_t saved_;
-};
-
 // Sets the frame's height and width (big-endian, after length and precision).
 void PatchFrameSize(std::vector<uint8_t>& jpeg, int width, int height) {
     const size_t sof = FindMarker(jpeg, static_cast<uint8_t>(0xC0 + FrameType(jpeg)));
@@ -298,8 +289,8 @@ TEST(JPEGFailures, FilesTheLibraryCannotGiveAsBgrOrGreyAreRefusedCleanly) {
 
 TEST(JPEGLimits, DecodedSizeLimitIsCheckedAfterTheHeaderBeforeDecoding) {
     const auto file = EncodeReference(W, H, GradientRgb(W, H));
-    TMaxPixelsGuard limit(W * H - 1);
     TJPEGImage jpeg;
+    jpeg.Limits = {W * H - 1};
     ASSERT_NO_THROW(Load(jpeg, file));
     TBitmap bitmap;
     EXPECT_THROW(bitmap.CopyFrom(&jpeg), EImageTooLarge);

@@ -22,7 +22,8 @@ namespace {
 // A bitmap read from PNG bytes in memory.
 class TDecoded : public TBitmap {
 public:
-    explicit TDecoded(const std::vector<uint8_t>& file) {
+    explicit TDecoded(const std::vector<uint8_t>& file, const TSizeLimits& limits = {}) {
+        Limits = limits;
         TMemoryViewStream stream(file.data(), file.size());
         ReadPngImage(stream, *this);
     }
@@ -63,11 +64,6 @@ std::vector<uint8_t> Pack(const std::vector<unsigned>& samples, uint32_t perRow,
     }
     return bytes;
 }
-
-struct TLimitGuard {
-    uint64_t saved = MaxDecodedPixels();
-    ~TLimitGuard() { SetMaxDecodedPixels(saved); }
-};
 
 void ExpectReadingError(const std::vector<uint8_t>& file, const std::string& what) {
     TMemoryViewStream stream(file.data(), file.size());
@@ -521,14 +517,14 @@ TEST(PngReaderLimits, HugeDimensionsAreRefusedBeforeAllocation) {
 }
 
 TEST(PngReaderLimits, TheDecodedSizeLimitApplies) {
-    TLimitGuard guard;
-    SetMaxDecodedPixels(100);
+    const TSizeLimits limits{100};
     TPngLayout layout = NoiseRgba(10, 10, 7);
-    EXPECT_EQ(TDecoded(EncodePng(layout)).Width(), 10);
+    EXPECT_EQ(TDecoded(EncodePng(layout), limits).Width(), 10);
     layout = NoiseRgba(11, 10, 7);
     const std::vector<uint8_t> file = EncodePng(layout);
     TMemoryViewStream stream(file.data(), file.size());
     TBitmap bitmap;
+    bitmap.Limits = limits;
     EXPECT_THROW(ReadPngImage(stream, bitmap), EImageTooLarge);
 }
 

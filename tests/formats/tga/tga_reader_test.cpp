@@ -208,11 +208,9 @@ TEST(TGATruncatedData, LessThanHalfOfTheRowsIsRefused) {
 
 TEST(TGAHostileHeaders, SizesBeyondTheLimitAreRefusedBeforeAllocation) {
     EXPECT_THROW(LoadTGA(TGAHeader({.width = 65535, .height = 65535})), EImageTooLarge);
-    const uint64_t saved = MaxDecodedPixels();
-    SetMaxDecodedPixels(100);
-    EXPECT_THROW(LoadTGA(TGAHeader({.type = 10, .width = 11, .height = 10})), EImageTooLarge);
-    EXPECT_NO_THROW(LoadTGA(TGAHeader({.type = 10, .width = 10, .height = 10}).Append({0xFF, 1, 2, 3, 4})));
-    SetMaxDecodedPixels(saved);
+    const TSizeLimits limits{100};
+    EXPECT_THROW(LoadTGA(TGAHeader({.type = 10, .width = 11, .height = 10}), limits), EImageTooLarge);
+    EXPECT_NO_THROW(LoadTGA(TGAHeader({.type = 10, .width = 10, .height = 10}).Append({0xFF, 1, 2, 3, 4}), limits));
 }
 
 TEST(TGAHostileHeaders, RowsOfTheLargestWidthDecode) {

@@ -22,13 +22,16 @@ inline TBytes TGAHeader(const TTGAFields& f) {
     return bytes;
 }
 
-inline std::unique_ptr<TTGABitmap> LoadTGA(const std::vector<uint8_t>& bytes) {
+inline std::unique_ptr<TTGABitmap> LoadTGA(const std::vector<uint8_t>& bytes, const TSizeLimits& limits = {}) {
     auto bitmap = std::make_unique<TTGABitmap>();
+    bitmap->Limits = limits;
     TMemoryViewStream stream(bytes.data(), bytes.size());
     bitmap->LoadFromStream(stream);
     return bitmap;
 }
-inline std::unique_ptr<TTGABitmap> LoadTGA(const TBytes& bytes) { return LoadTGA(bytes.Data()); }
+inline std::unique_ptr<TTGABitmap> LoadTGA(const TBytes& bytes, const TSizeLimits& limits = {}) {
+    return LoadTGA(bytes.Data(), limits);
+}
 
 // The pixel bytes of row y (0 = top), without the row's padding.
 inline std::vector<uint8_t> RowBytes(const TBitmap& bitmap, int y) {
