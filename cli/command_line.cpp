@@ -40,9 +40,7 @@ uint64_t ParseNumber(const std::string& option, const std::string& text) {
 }
 
 std::string NormaliseTarget(const std::string& text) {
-    std::string target = text.empty() || text[0] == '.' ? text : "." + text;
-    for (char& c : target)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string target = LowerCaseAscii(text.empty() || text[0] == '.' ? text : "." + text);
     if (target != ".png" && target != ".tga" && target != ".bmp")
         throw std::invalid_argument("--to takes .png, .tga or .bmp, not \"" + text + "\"");
     return target;

@@ -19,8 +19,6 @@ namespace {
 
 const char* const sourceExtensions[] = {".bmp", ".png", ".tga"};
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool MatchFrom(const char* name, const char* mask) {
     // Iterative wildcard match with backtracking to the last "*".
     const char* starMask = nullptr;

@@ -2,10 +2,6 @@
 
 namespace tamberlit {
 
-namespace {
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
-
 int CharPosFrom(std::string_view s, char c, int start) {
     if (start < 1) throw EAssertionFailed("CharPosFrom: start must be at least 1");
     if (s.empty() || static_cast<size_t>(start) > s.size()) return 0;
@@ -45,8 +41,13 @@ bool EndsWithTextAscii(std::string_view text, std::string_view ending) {
 
 std::string UpperCaseAscii(std::string_view text) {
     std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : result) c = UpperAscii(c);
+    return result;
+}
+
+std::string LowerCaseAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = LowerAscii(c);
     return result;
 }
 

@@ -31,9 +31,14 @@ std::string ChangeFileExtension(std::string_view path, std::string_view ext);
 // The part of a path after its last "/".
 std::string ExtractFileName(std::string_view path);
 
-// Case-insensitive comparisons of ASCII letters; other bytes compare exactly.
+// Letter case of ASCII letters only: names are UTF-8 bytes, and no other byte
+// changes. Comparisons ignore the case of ASCII letters and compare other
+// bytes exactly.
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 bool SameTextAscii(std::string_view a, std::string_view b);
 bool EndsWithTextAscii(std::string_view text, std::string_view ending);
 std::string UpperCaseAscii(std::string_view text);
+std::string LowerCaseAscii(std::string_view text);
 
 }  // namespace tamberlit

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/gif/gif_lzw.hpp"
+#include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "image/picture_registry.hpp"
 
@@ -15,10 +16,8 @@ namespace {
 // A frame object with its lists costs a few hundred bytes besides its pixels.
 constexpr uint64_t frameOverhead = 256;
 
-uint8_t UpperAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 'a' + 'A') : c; }
-
 bool StartsWithGIF(const uint8_t* bytes, size_t count) {
-    return count >= 3 && UpperAscii(bytes[0]) == 'G' && UpperAscii(bytes[1]) == 'I' && UpperAscii(bytes[2]) == 'F';
+    return count >= 3 && SameTextAscii(std::string_view(reinterpret_cast<const char*>(bytes), 3), "GIF");
 }
 
 // The format registration, and the clipboard format of the same name.
