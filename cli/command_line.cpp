@@ -6,17 +6,21 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <charconv>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
 
+#include "cli/run_report.hpp"
+#include "cli/text_escapes.hpp"
 #include "convert/batch_conversion.hpp"
-#include "convert/batch_plan.hpp"
+#include "convert/memory_budget.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
+#include "image/stream.hpp"
 #include "version.hpp"
 
 namespace tamberlit {
@@ -39,53 +43,45 @@ uint64_t ParseNumber(const std::string& option, const std::string& text) {
     return value;
 }
 
+// "K/N" with 0 <= K < N.
+TShard ParseShard(const std::string& text) {
+    const size_t slash = text.find('/');
+    const std::string usage = "--shard takes K/N with 0 <= K < N, not \"" + text + "\"";
+    if (slash == std::string::npos) throw std::invalid_argument(usage);
+    uint64_t index = 0, count = 0;
+    try {
+        index = ParseNumber("--shard", text.substr(0, slash));
+        count = ParseNumber("--shard", text.substr(slash + 1));
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument(usage);
+    }
+    if (count == 0 || index >= count || count > UINT32_MAX) throw std::invalid_argument(usage);
+    return {static_cast<uint32_t>(index), static_cast<uint32_t>(count)};
+}
+
+// A number of bytes, with an optional K, M, G or T (powers of 1024).
+uint64_t ParseBytes(const std::string& option, const std::string& text) {
+    std::string digits = text;
+    uint64_t unit = 1;
+    if (!digits.empty()) {
+        switch (UpperAscii(digits.back())) {
+            case 'K': unit = uint64_t{1} << 10; break;
+            case 'M': unit = uint64_t{1} << 20; break;
+            case 'G': unit = uint64_t{1} << 30; break;
+            case 'T': unit = uint64_t{1} << 40; break;
+        }
+        if (unit != 1) digits.pop_back();
+    }
+    const uint64_t value = ParseNumber(option, digits);
+    if (value == 0 || value > UINT64_MAX / unit) throw std::invalid_argument(option + " takes a size from 1 byte on");
+    return value * unit;
+}
+
 std::string NormaliseTarget(const std::string& text) {
     const std::string target = LowerCaseAscii(text.empty() || text[0] == '.' ? text : "." + text);
     if (target != ".png" && target != ".tga" && target != ".bmp")
         throw std::invalid_argument("--to takes .png, .tga or .bmp, not \"" + text + "\"");
     return target;
-}
-
-// A message line as a terminal shows it and a script reads it: one line per
-// message whatever the names in it hold. Control characters and bytes that
-// are not UTF-8 become escapes (\n, \t, \x1b...); valid UTF-8 is kept.
-std::string PrintableText(const std::string& text) {
-    static const char hex[] = "0123456789abcdef";
-    std::string printable;
-    printable.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t size = text.size();
-    for (size_t i = 0; i < size;) {
-        const unsigned char c = bytes[i];
-        size_t length = 0;  // of a valid UTF-8 sequence starting here, 0 if none
-        if (c >= 0x20 && c < 0x7f) {
-            length = 1;
-        } else if (c >= 0xc2 && c <= 0xf4) {
-            const size_t want = c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
-            // The second byte's range rules out overlong forms, surrogates
-            // and code points past U+10FFFF.
-            const unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
-            const unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
-            bool valid = i + want <= size && bytes[i + 1] >= low && bytes[i + 1] <= high;
-            for (size_t k = 2; valid && k < want; ++k) valid = bytes[i + k] >= 0x80 && bytes[i + k] <= 0xbf;
-            if (valid) length = want;
-        }
-        if (length > 0) {
-            printable.append(text, i, length);
-            i += length;
-            continue;
-        }
-        if (c == '\n') printable += "\\n";
-        else if (c == '\t') printable += "\\t";
-        else if (c == '\r') printable += "\\r";
-        else {
-            printable += "\\x";
-            printable += hex[c >> 4];
-            printable += hex[c & 15];
-        }
-        ++i;
-    }
-    return printable;
 }
 
 class TCommandLineHost : public TConversionHost {
@@ -118,57 +114,79 @@ public:
 
     void SetTotal(size_t total) { total_ = total; }
 
-    void FileDone(const std::string& source, const std::string& target, TFileOutcome outcome,
-                  const std::string& detail) override {
+    void FileDone(const TFileResult& result) override {
         std::lock_guard lock(mutex_);
         ++finished_;
-        switch (outcome) {
+        const bool verbose = options_.Verbosity == TVerbosity::Verbose;
+        const std::string& source = result.Source;
+        switch (result.Outcome) {
             case TFileOutcome::Converted:
                 ++converted_;
-                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "converted " + source + " -> " + target);
+                if (verbose) Say(out_, "converted " + source + " -> " + result.Target);
                 break;
             case TFileOutcome::ConvertedCutShort:
                 ++converted_;
                 cutShort_.push_back(source);
-                if (options_.Verbosity == TVerbosity::Verbose)
-                    Say(out_, "converted from a cut-short file " + source + " -> " + target + " (" + detail + ")");
+                if (verbose)
+                    Say(out_, "converted from a cut-short file " + source + " -> " + result.Target + " (" +
+                                  result.Detail + ")");
                 break;
             case TFileOutcome::NotThirtyTwoBit:
                 ++notThirtyTwoBit_;
-                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "skipped (not 32-bit) " + source);
+                if (verbose) Say(out_, "skipped (not 32-bit) " + source);
                 break;
             case TFileOutcome::Unreadable:
                 ++unreadable_;
-                if (options_.Verbosity == TVerbosity::Verbose) Say(out_, "unreadable " + source + ": " + detail);
+                if (verbose) Say(out_, "unreadable " + source + ": " + result.Detail);
                 break;
             case TFileOutcome::Unwritable:
                 ++unwritable_;
                 if (options_.Verbosity != TVerbosity::Quiet)
-                    Say(err_, "tamberlit-cli: " + target + ": read-only target left as it is");
+                    Say(err_, "tamberlit-cli: " + result.Target + ": read-only target left as it is");
+                break;
+            case TFileOutcome::UpToDate:
+                ++upToDate_;
+                if (verbose) Say(out_, "up to date " + source + " -> " + result.Target);
+                break;
+            case TFileOutcome::Failed:
+                ++failed_;
+                Say(err_, "tamberlit-cli: " + source + ": " + result.Detail);
                 break;
             case TFileOutcome::NoWriter: break;
         }
+        Record(result);
     }
 
-    bool ContinueAfterError(const std::string& source, const std::exception& error) override {
-        std::lock_guard lock(mutex_);
-        ++finished_;
-        ++failed_;
-        Say(err_, "tamberlit-cli: " + source + ": " + error.what());
-        return true;
-    }
+    // Reported as FileDone's failure, with what is known of the file.
+    bool ContinueAfterError(const std::string&, const std::exception&) override { return true; }
 
     void FolderUnreadable(const std::string& folder, const std::string& reason) override {
         std::lock_guard lock(mutex_);
         ++foldersNotRead_;
         Say(err_, "tamberlit-cli: " + folder + ": folder not read: " + reason);
+        TFileResult result;
+        result.Source = folder;
+        result.Outcome = TFileOutcome::Failed;
+        result.Detail = "folder not read: " + reason;
+        Record(result);
     }
 
     void MissingPath(const std::string& path) {
+        TFileResult result;
+        result.Source = path;
+        result.Outcome = TFileOutcome::Failed;
+        result.Detail = "no such file or folder";
+        FileDone(result);
+    }
+
+    void ListUnreadable(const std::string& message) {
         std::lock_guard lock(mutex_);
         ++failed_;
-        Say(err_, "tamberlit-cli: " + path + ": no such file or folder");
+        Say(err_, "tamberlit-cli: " + message);
     }
+
+    // Every entry's line goes to the report file as it finishes (--report).
+    void OpenReport(const std::string& path) { report_ = std::make_unique<TRunReport>(path); }
 
     void PrintSummary() {
         std::lock_guard lock(mutex_);
@@ -177,6 +195,7 @@ public:
         std::string summary = "converted " + std::to_string(converted_) + ", skipped as not 32-bit " +
                               std::to_string(notThirtyTwoBit_) + ", unreadable " + std::to_string(unreadable_) +
                               ", failed " + std::to_string(failed_);
+        if (upToDate_ > 0) summary += ", up to date " + std::to_string(upToDate_);
         if (!cutShort_.empty()) summary += ", " + CutShortSummary();
         if (unwritable_ > 0) summary += ", read-only targets left " + std::to_string(unwritable_);
         if (foldersNotRead_ > 0) summary += ", folders not read " + std::to_string(foldersNotRead_);
@@ -200,6 +219,18 @@ private:
             text += " and " + std::to_string(cutShort_.size() - named) + " more" +
                     (options_.Verbosity == TVerbosity::Verbose ? "" : ", --verbose lists them");
         return text + ")";
+    }
+
+    void Record(const TFileResult& result) {
+        if (!report_) return;
+        try {
+            report_->Record(result);
+        } catch (const Exception& error) {
+            // The run goes on; the record is lost from here, and says so once.
+            Say(err_, std::string("tamberlit-cli: ") + error.what());
+            report_.reset();
+            ++failed_;
+        }
     }
 
     void Say(std::ostream& stream, const std::string& line) {
@@ -232,8 +263,9 @@ private:
     size_t total_ = 0;
     size_t finished_ = 0;
     unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0,
-             foldersNotRead_ = 0;
+             foldersNotRead_ = 0, upToDate_ = 0;
     std::vector<std::string> cutShort_;  // sources, converted
+    std::unique_ptr<TRunReport> report_;
 };
 
 }  // namespace
@@ -273,6 +305,21 @@ TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) 
         } else if (is("--max-pixels")) {
             options.MaxPixels = ParseNumber("--max-pixels", value("--max-pixels"));
             if (options.MaxPixels == 0) throw std::invalid_argument("--max-pixels must be at least 1");
+        } else if (is("--max-memory")) {
+            options.MaxMemory = ParseBytes("--max-memory", value("--max-memory"));
+        } else if (is("--files-from")) {
+            options.ListFiles.push_back(value("--files-from"));
+        } else if (argument == "-0" || argument == "--null") {
+            options.Separator = TEntrySeparator::Nul;
+        } else if (is("--shard")) {
+            options.Shard = ParseShard(value("--shard"));
+        } else if (argument == "--list") {
+            options.ListOnly = true;
+        } else if (argument == "-u" || argument == "--update") {
+            options.Update = true;
+        } else if (is("--report")) {
+            options.ReportPath = value("--report");
+            if (options.ReportPath.empty()) throw std::invalid_argument("--report needs a file name");
         } else if (is("--jobs") || argument.rfind("-j", 0) == 0) {
             std::string text;
             if (argument.rfind("-j", 0) == 0 && argument.size() > 2) text = argument.substr(2);
@@ -288,7 +335,7 @@ TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) 
 }
 
 std::string HelpText() {
-    return "Usage: tamberlit-cli [OPTION]... PATH...\n"
+    return "Usage: tamberlit-cli [OPTION]... [PATH]...\n"
            "Convert images with an alpha channel to TGA, PNG or BMP, each written beside\n"
            "its source under the same name with the new extension.\n"
            "\n"
@@ -306,6 +353,28 @@ std::string HelpText() {
            "  --max-pixels N    refuse images of more than N pixels (default " +
            std::to_string(DefaultMaxPixels) + ");\n"
            "                    no side may exceed " + std::to_string(MaxImageSide) + " pixels\n"
+           "  --max-memory SIZE decoded pixels all workers may hold at once (default half of\n"
+           "                    this machine's memory); SIZE in bytes, or with K, M, G, T\n"
+           "\n"
+           "Many machines:\n"
+           "  --files-from FILE take the paths from FILE (- for standard input), one a line,\n"
+           "                    each handled as a PATH; read as a stream\n"
+           "  -0, --null        entries of --files-from end with NUL, not newline (find\n"
+           "                    -print0); with --list, print NUL-separated sources\n"
+           "  --shard K/N       convert only shard K of N (0 <= K < N): the files whose\n"
+           "                    target's path, as written and lexically normal, has an\n"
+           "                    FNV-1a 64-bit hash equal to K modulo N. N runs of the same\n"
+           "                    list convert every file once and write what one run would\n"
+           "  --list            print the work of the run, one source a line in the order\n"
+           "                    of a run, a tab and its target (escaped as in messages),\n"
+           "                    without reading or writing a picture\n"
+           "  -u, --update      convert only where the target is missing or older than a\n"
+           "                    source of it; the others count as up to date\n"
+           "  --report FILE     write a JSON line for every entry as it finishes: source,\n"
+           "                    target, outcome, reason, width, height, pixel_format,\n"
+           "                    bytes_written, milliseconds (names keep bytes that are not\n"
+           "                    UTF-8 as \\udc80 to \\udcff, as Python's surrogateescape)\n"
+           "\n"
            "  -q, --quiet       print only errors\n"
            "  -v, --verbose     print what became of every file\n"
            "  -h, --help        show this help and exit\n"
@@ -329,6 +398,62 @@ std::string HelpText() {
            "not be read, 2 for a usage error, 130 when interrupted.\n";
 }
 
+namespace {
+
+bool Later(const timespec& a, const timespec& b) {
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+}
+
+// --update, as cp -u and rsync -u decide: a target that is missing or older
+// than its source is made again. A group is converted again as a whole, in
+// list order, when any of its targets is, so that each target is what a full
+// run writes.
+bool GroupNeedsConversion(const TBatchPlan& plan, size_t group, const std::string& extension) {
+    for (const uint32_t index : plan.Group(group)) {
+        const std::string source = plan.File(index);
+        struct stat sourceStatus {};
+        struct stat targetStatus {};
+        if (::stat(ChangeFileExtension(source, extension).c_str(), &targetStatus) != 0) return true;
+        // A source that cannot be looked at is left for the conversion to report.
+        if (::stat(source.c_str(), &sourceStatus) != 0) return true;
+        if (Later(sourceStatus.st_mtim, targetStatus.st_mtim)) return true;
+    }
+    return false;
+}
+
+// --list: the sources in the order a run takes them, with their targets, or
+// alone and NUL-separated, ready for --files-from -0.
+void PrintList(const TBatchPlan& plan, const TCommandLineOptions& options, std::ostream& out) {
+    for (size_t i = 0; i < plan.FileCount(); ++i) {
+        const std::string file = plan.File(i);
+        if (options.Separator == TEntrySeparator::Nul)
+            out << file << '\0';
+        else
+            out << PrintableText(file) << '\t' << PrintableText(ChangeFileExtension(file, options.TargetExtension))
+                << '\n';
+    }
+    out.flush();
+}
+
+// Holds a file's share of the memory budget while it converts.
+class TBudgetShare {
+public:
+    TBudgetShare(TMemoryBudget& budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {
+        if (bytes_ > 0) budget_.Acquire(bytes_);
+    }
+    ~TBudgetShare() {
+        if (bytes_ > 0) budget_.Release(bytes_);
+    }
+    TBudgetShare(const TBudgetShare&) = delete;
+    TBudgetShare& operator=(const TBudgetShare&) = delete;
+
+private:
+    TMemoryBudget& budget_;
+    uint64_t bytes_;
+};
+
+}  // namespace
+
 int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     TCommandLineOptions options;
     try {
@@ -345,9 +470,19 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         out << "tamberlit-cli " << TAMBERLIT_VERSION << '\n';
         return 0;
     }
-    if (options.Paths.empty()) {
+    if (options.Paths.empty() && options.ListFiles.empty()) {
         err << "tamberlit-cli: no PATH given\nTry 'tamberlit-cli --help' for more information.\n";
         return 2;
+    }
+
+    TCommandLineHost host(options, out, err);
+    if (!options.ReportPath.empty() && !options.ListOnly) {
+        try {
+            host.OpenReport(options.ReportPath);
+        } catch (const Exception& error) {
+            err << "tamberlit-cli: " << PrintableText(error.what()) << '\n';
+            return 1;
+        }
     }
 
     interrupted.store(false);
@@ -357,23 +492,52 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     struct sigaction previous {};
     ::sigaction(SIGINT, &action, &previous);
 
-    TCommandLineHost host(options, out, err);
-    std::vector<std::string> paths;
-    for (const auto& path : options.Paths) {
-        struct stat status {};
-        if (::stat(path.c_str(), &status) != 0) {
-            host.MissingPath(path);
-            continue;
+    // The plan holds this shard's files only: a list of millions of entries
+    // passes through without being kept.
+    TBatchPlanner planner(host, options.Shard);
+    auto add = [&](const std::string& path) {
+        if (planner.Add(path) == TBatchPlanner::TAdded::Missing) host.MissingPath(path);
+    };
+    for (const auto& path : options.Paths) add(path);
+    for (const auto& list : options.ListFiles) {
+        try {
+            ReadWorkList(list, options.Separator, add);
+        } catch (const Exception& error) {
+            host.ListUnreadable(error.what());
         }
-        paths.push_back(path);
     }
-    const TBatchPlan plan = PlanBatch(host, paths);
-    host.SetTotal(plan.Files.size());
-    const unsigned workers = options.Jobs != 0 ? options.Jobs : DefaultWorkerCount();
-    RunBatchPlan(
-        plan, workers, [&](const std::string& file) { ConvertFile(host, file); },
-        [] { return interrupted.load(); });
-    host.PrintSummary();
+    const TBatchPlan plan = planner.Finish();
+
+    if (options.ListOnly) {
+        PrintList(plan, options, out);
+    } else {
+        host.SetTotal(plan.FileCount());
+        const unsigned workers = options.Jobs != 0 ? options.Jobs : DefaultWorkerCount();
+        TMemoryBudget budget(options.MaxMemory != 0 ? options.MaxMemory : DefaultMemoryBudget());
+        // Headers are read for the budget only when the workers could hold
+        // more than it between them.
+        const bool share = workers > 1 && LargestConversionBytes(host.SizeLimits()) * workers > budget.Total();
+        auto runGroup = [&](size_t group) {
+            if (options.Update && !GroupNeedsConversion(plan, group, options.TargetExtension)) {
+                for (const uint32_t index : plan.Group(group)) {
+                    TFileResult result;
+                    result.Source = plan.File(index);
+                    result.Target = ChangeFileExtension(result.Source, options.TargetExtension);
+                    result.Outcome = TFileOutcome::UpToDate;
+                    host.FileDone(result);
+                }
+                return;
+            }
+            for (const uint32_t index : plan.Group(group)) {
+                if (interrupted.load()) return;
+                const std::string file = plan.File(index);
+                TBudgetShare held(budget, share ? ConversionBytes(file) : 0);
+                ConvertFile(host, file);
+            }
+        };
+        RunBatchPlan(plan, workers, runGroup, [] { return interrupted.load(); });
+        host.PrintSummary();
+    }
     ::sigaction(SIGINT, &previous, nullptr);
     if (interrupted.load()) return 130;
     return host.Failed() > 0 ? 1 : 0;

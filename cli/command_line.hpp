@@ -1,10 +1,14 @@
 #pragma once
-// tamberlit-cli: the batch driver without a window.
+// tamberlit-cli: the batch driver without a window, for scripts, servers,
+// large trees and many machines.
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "cli/work_list.hpp"
+#include "convert/batch_plan.hpp"
 
 namespace tamberlit {
 
@@ -16,7 +20,14 @@ struct TCommandLineOptions {
     unsigned Jobs = 0;  // 0: one per processor
     TVerbosity Verbosity = TVerbosity::Normal;
     uint64_t MaxPixels = 0;  // 0: the built-in default
+    uint64_t MaxMemory = 0;  // 0: half of the machine's memory
     std::vector<std::string> Paths;
+    std::vector<std::string> ListFiles;  // --files-from, in order after the paths
+    TEntrySeparator Separator = TEntrySeparator::Line;
+    TShard Shard;
+    bool ListOnly = false;  // --list
+    bool Update = false;    // --update
+    std::string ReportPath;
     bool ShowHelp = false;
     bool ShowVersion = false;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 
 #include "image/bitmap.hpp"
@@ -140,35 +141,66 @@ std::vector<std::string> ListSourceFiles(TConversionHost& host, const std::strin
     return list;
 }
 
-void ConvertFile(TConversionHost& host, const std::string& path) {
+namespace {
+
+uint64_t FileSize(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+// Reads, tests and writes one file; what became of it goes into result.
+void ConvertInto(TConversionHost& host, const std::string& path, TFileResult& result) {
     TBitmap bitmap;
     bitmap.Limits = host.SizeLimits();
+    TRowsPresent rows;
+    if (!LoadImageFile(path, bitmap, &result.Detail, &rows)) {
+        result.Outcome = TFileOutcome::Unreadable;
+        return;
+    }
+    result.Width = bitmap.Width();
+    result.Height = bitmap.Height();
+    result.Format = bitmap.PixelFormat();
+    if (bitmap.PixelFormat() != Px32 && host.AlphaOnly()) {
+        result.Outcome = TFileOutcome::NotThirtyTwoBit;
+        return;
+    }
+    result.Target = ChangeFileExtension(path, host.TargetExtension());
+    switch (SaveImageFile(bitmap, result.Target)) {
+        case TSaveResult::Written:
+            result.BytesWritten = FileSize(result.Target);
+            if (rows.CutShort()) {
+                result.Outcome = TFileOutcome::ConvertedCutShort;
+                result.Detail = rows.Text();
+            } else {
+                result.Outcome = TFileOutcome::Converted;
+            }
+            return;
+        case TSaveResult::Unwritable: result.Outcome = TFileOutcome::Unwritable; return;
+        case TSaveResult::NoWriter: result.Outcome = TFileOutcome::NoWriter; return;
+    }
+}
+
+}  // namespace
+
+void ConvertFile(TConversionHost& host, const std::string& path) {
     host.SetStatusText("Converting: \n" + ExtractFileName(path));
     host.ProcessMessages();
+    const auto start = std::chrono::steady_clock::now();
+    TFileResult result;
+    result.Source = path;
+    auto elapsed = [&start] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
     try {
-        std::string failure;
-        TRowsPresent rows;
-        const bool loaded = LoadImageFile(path, bitmap, &failure, &rows);
-        if (!loaded) {
-            host.FileDone(path, "", TFileOutcome::Unreadable, failure);
-        } else if (bitmap.PixelFormat() != Px32 && host.AlphaOnly()) {
-            host.FileDone(path, "", TFileOutcome::NotThirtyTwoBit, "");
-        } else {
-            const std::string target = ChangeFileExtension(path, host.TargetExtension());
-            switch (SaveImageFile(bitmap, target)) {
-                case TSaveResult::Written:
-                    if (rows.CutShort())
-                        host.FileDone(path, target, TFileOutcome::ConvertedCutShort, rows.Text());
-                    else
-                        host.FileDone(path, target, TFileOutcome::Converted, "");
-                    break;
-                case TSaveResult::Unwritable: host.FileDone(path, target, TFileOutcome::Unwritable, ""); break;
-                case TSaveResult::NoWriter: host.FileDone(path, target, TFileOutcome::NoWriter, ""); break;
-            }
-        }
+        ConvertInto(host, path, result);
     } catch (const std::exception& error) {
         if (!host.ContinueAfterError(path, error)) throw;
+        result.Outcome = TFileOutcome::Failed;
+        result.Detail = error.what();
+        if (result.Target.empty()) result.Target = ChangeFileExtension(path, host.TargetExtension());
     }
+    result.Milliseconds = elapsed();
+    host.FileDone(result);
     host.ProcessMessages();
 }
 

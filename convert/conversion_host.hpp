@@ -3,9 +3,11 @@
 // each time, and the places where it shows its state. The window implements it
 // with its widgets; the command line with its options and a progress line.
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
+#include "image/bitmap.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {
@@ -17,6 +19,25 @@ enum class TFileOutcome {
     Unreadable,       // no reader, or the reader refused the file
     Unwritable,       // the existing target may not be replaced; left as it was
     NoWriter,         // the target kind has no writer; nothing written
+    UpToDate,         // the target is newer than the source (an incremental run)
+    Failed,           // an error that was no fault of the file, or writing failed
+};
+
+// What became of one file.
+struct TFileResult {
+    std::string Source;
+    std::string Target;  // "" when the file was not read or not converted
+    TFileOutcome Outcome = TFileOutcome::Converted;
+    // The reader's refusal (Unreadable), what the file held ("12 of 20 rows
+    // present", ConvertedCutShort), the error's text (Failed).
+    std::string Detail;
+    // The picture as read: its size and the format it was brought to (Px32
+    // or Px24); 0 x 0 when nothing was read.
+    int Width = 0;
+    int Height = 0;
+    TPixelFormat Format = PxDevice;
+    uint64_t BytesWritten = 0;
+    double Milliseconds = 0;  // reading and writing
 };
 
 class TConversionHost {
@@ -39,10 +60,9 @@ public:
     // Lets pending user input run.
     virtual void ProcessMessages() = 0;
 
-    // What became of one file. detail is the reader's refusal for Unreadable,
-    // what the file held ("12 of 20 rows present") for ConvertedCutShort.
-    virtual void FileDone(const std::string& /*source*/, const std::string& /*target*/, TFileOutcome /*outcome*/,
-                          const std::string& /*detail*/) {}
+    // What became of one file. A failure is reported here once
+    // ContinueAfterError has chosen to go on with the next file.
+    virtual void FileDone(const TFileResult& /*result*/) {}
     // A folder of a scan that could not be read (its files are not listed);
     // reason is the system's text. The window passes over it silently.
     virtual void FolderUnreadable(const std::string& /*folder*/, const std::string& /*reason*/) {}

@@ -3,11 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
 
+#include "formats/jpeg/jpeg_library.hpp"
 #include "image/bmp_fallback.hpp"
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 #include "image/file_names.hpp"
 #include "formats/jpeg/jpeg_image.hpp"
@@ -139,6 +143,77 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failur
     if (!loaded && failure && failure->empty()) *failure = "the file holds no picture";
     if (bitmap.PixelFormat() != Px32) bitmap.SetPixelFormat(Px24);
     return loaded;
+}
+
+namespace {
+
+uint32_t BigEndian32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// The first bytes of a file: enough for every header but a JPEG's, whose
+// application segments (thumbnails, profiles) may come first.
+std::vector<uint8_t> ReadPrefix(const std::string& path, size_t most) {
+    TFileStream file(path);
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<int64_t>(file.Size(), static_cast<int64_t>(most))));
+    bytes.resize(file.Read(bytes.data(), bytes.size()));
+    return bytes;
+}
+
+// GIF: the logical screen, then the first image descriptor after the colour
+// table and the extensions (GIF89a, sections 18, 20 and 23).
+TDeclaredSize GIFDeclaredSize(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < 13) return {};
+    TDeclaredSize size{LittleEndian16(&bytes[6]), LittleEndian16(&bytes[8])};
+    size_t at = 13 + ((bytes[10] & 0x80) ? 3u << ((bytes[10] & 7) + 1) : 0);
+    while (at < bytes.size() && bytes[at] == 0x21) {
+        at += 2;  // introducer and label, then sub-blocks up to a 0 size
+        while (at < bytes.size() && bytes[at] != 0) at += bytes[at] + 1;
+        ++at;
+    }
+    if (at + 9 <= bytes.size() && bytes[at] == 0x2C) {
+        size.Width = std::max<int64_t>(size.Width, LittleEndian16(&bytes[at + 5]));
+        size.Height = std::max<int64_t>(size.Height, LittleEndian16(&bytes[at + 7]));
+    }
+    return size;
+}
+
+TDeclaredSize DeclaredSizeOf(TImageKind kind, const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadPrefix(path, kind == ikJPEG ? size_t{1} << 20 : size_t{4096});
+    const uint8_t* b = bytes.data();
+    switch (kind) {
+        case ikBMP:
+            if (bytes.size() < 26) return {};
+            if (LittleEndian32(b + 14) == 12) return {LittleEndian16(b + 18), LittleEndian16(b + 20)};
+            return {std::abs(int64_t{static_cast<int32_t>(LittleEndian32(b + 18))}),
+                    std::abs(int64_t{static_cast<int32_t>(LittleEndian32(b + 22))})};
+        case ikTGA:
+            if (bytes.size() < 18) return {};
+            return {LittleEndian16(b + 12), LittleEndian16(b + 14)};
+        case ikPNG:
+            if (bytes.size() < 24) return {};
+            return {BigEndian32(b + 16), BigEndian32(b + 20)};
+        case ikGIF: return GIFDeclaredSize(bytes);
+        case ikJPEG: {
+            const TJPEGHeader header = ReadJPEGHeader(b, bytes.size());
+            return {header.Width, header.Height};
+        }
+        default: return {};
+    }
+}
+
+}  // namespace
+
+TDeclaredSize ReadDeclaredSize(const std::string& path) {
+    const TImageKind kind = GetImageKind(path);
+    if (kind == ikUnknown) return {};
+    // A header that cannot be read declares nothing: the reader refuses the file.
+    try {
+        return DeclaredSizeOf(kind, path);
+    } catch (const EInvalidGraphic&) {
+    } catch (const EStreamError&) {
+    }
+    return {};
 }
 
 TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {

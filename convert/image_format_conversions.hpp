@@ -27,6 +27,15 @@ TImageKind GetImageKind(const std::string& path);
 bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure = nullptr,
                    TRowsPresent* rowsPresent = nullptr);
 
+// The size of the picture a file's header declares, read without decoding a
+// pixel: for a GIF the larger of its screen and its first frame. 0 x 0 when
+// the header cannot be read (the file is no picture of a known kind).
+struct TDeclaredSize {
+    int64_t Width = 0;
+    int64_t Height = 0;
+};
+TDeclaredSize ReadDeclaredSize(const std::string& path);
+
 enum class TSaveResult {
     Written,      // the target now holds the bitmap
     Unwritable,   // an existing target we may not replace: left as it was

@@ -17,6 +17,15 @@ using namespace tamberlit;
 using namespace tamberlit::testing;
 namespace fs = std::filesystem;
 
+namespace {
+
+std::vector<uint32_t> Members(const TBatchPlan& plan, size_t group) {
+    const auto members = plan.Group(group);
+    return {members.begin(), members.end()};
+}
+
+}  // namespace
+
 TEST(BatchPlan, FilesThatShareATargetStayInOneGroupInListOrder) {
     TTempFolder folder;
     for (const char* name : {"a.bmp", "a.tga", "b.bmp", "c.tga", "sub/a.bmp"}) {
@@ -27,10 +36,11 @@ TEST(BatchPlan, FilesThatShareATargetStayInOneGroupInListOrder) {
     host.target = ".png";
     const TBatchPlan plan = PlanBatch(host, {folder.Path().string()});
     std::vector<std::string> names;
-    for (const auto& file : plan.Files) names.push_back(fs::path(file).lexically_relative(folder.Path()).string());
+    for (size_t i = 0; i < plan.FileCount(); ++i)
+        names.push_back(fs::path(plan.File(i)).lexically_relative(folder.Path()).string());
     EXPECT_EQ(names, (std::vector<std::string>{"a.bmp", "b.bmp", "sub/a.bmp", "a.tga", "c.tga"}));
-    ASSERT_EQ(plan.Groups.size(), 4u);
-    EXPECT_EQ(plan.Groups[0], (std::vector<size_t>{0, 3}));  // a.bmp then a.tga, both -> a.png
+    ASSERT_EQ(plan.GroupCount(), 4u);
+    EXPECT_EQ(Members(plan, 0), (std::vector<uint32_t>{0, 3}));  // a.bmp then a.tga, both -> a.png
 }
 
 TEST(BatchPlan, ASourceThatIsAnotherFilesTargetIsOrderedWithIt) {
@@ -40,29 +50,33 @@ TEST(BatchPlan, ASourceThatIsAnotherFilesTargetIsOrderedWithIt) {
     TRecordingHost host;
     host.target = ".png";
     const TBatchPlan plan = PlanBatch(host, {folder / "x.png", folder / "x.bmp", folder / "./x.bmp"});
-    ASSERT_EQ(plan.Groups.size(), 1u);
-    EXPECT_EQ(plan.Groups[0], (std::vector<size_t>{0, 1, 2}));
+    ASSERT_EQ(plan.GroupCount(), 1u);
+    EXPECT_EQ(Members(plan, 0), (std::vector<uint32_t>{0, 1, 2}));
 }
 
-TEST(BatchPlan, WorkersRunEveryFileOnceAndStopWhenAsked) {
-    TBatchPlan plan;
+TEST(BatchPlan, WorkersRunEveryGroupOnceAndStopWhenAsked) {
+    TTempFolder folder;
+    std::vector<std::string> paths;
     for (int i = 0; i < 50; ++i) {
-        plan.Files.push_back(std::to_string(i));
-        plan.Groups.push_back({static_cast<size_t>(i)});
+        paths.push_back(folder / (std::to_string(i) + ".tga"));
+        WriteFileBytes(paths.back(), {0});
     }
+    TRecordingHost host;
+    const TBatchPlan plan = PlanBatch(host, paths);
+    ASSERT_EQ(plan.GroupCount(), 50u);
     std::mutex lock;
-    std::vector<int> seen;
+    std::vector<size_t> seen;
     RunBatchPlan(
         plan, 4,
-        [&](const std::string& file) {
+        [&](size_t group) {
             std::lock_guard guard(lock);
-            seen.push_back(std::stoi(file));
+            seen.push_back(group);
         },
         [] { return false; });
     std::sort(seen.begin(), seen.end());
     ASSERT_EQ(seen.size(), 50u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
+    for (size_t i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
     int count = 0;
-    RunBatchPlan(plan, 1, [&](const std::string&) { ++count; }, [&] { return count >= 3; });
+    RunBatchPlan(plan, 1, [&](size_t) { ++count; }, [&] { return count >= 3; });
     EXPECT_EQ(count, 3);
 }

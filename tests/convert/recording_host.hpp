@@ -40,9 +40,9 @@ public:
     void ProcessMessages() override {
         if (onProcessMessages) onProcessMessages();
     }
-    void FileDone(const std::string& source, const std::string& targetPath, TFileOutcome outcome,
-                  const std::string& detail) override {
-        done.push_back({source, targetPath, outcome, detail});
+    void FileDone(const TFileResult& result) override {
+        if (result.Outcome != TFileOutcome::Failed)
+            done.push_back({result.Source, result.Target, result.Outcome, result.Detail});
     }
     void FolderUnreadable(const std::string& folder, const std::string& reason) override {
         unreadableFolders.push_back(folder + ": " + reason);
