@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <set>
 
+#include "image/file_names.hpp"
 #include "tests/convert/recording_host.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -79,4 +81,37 @@ TEST(BatchPlan, WorkersRunEveryGroupOnceAndStopWhenAsked) {
     int count = 0;
     RunBatchPlan(plan, 1, [&](size_t) { ++count; }, [&] { return count >= 3; });
     EXPECT_EQ(count, 3);
+}
+
+// The shard of a target is a fixed function of its path: every machine and
+// every version must agree on it, so its values are pinned here.
+TEST(BatchPlan, TheShardOfATargetIsPinned) {
+    struct TCase {
+        const char* target;
+        uint32_t count;
+        uint32_t shard;
+    } cases[] = {
+        {"a.png", 2, 1},       {"a.png", 7, 4},      {"./a.png", 7, 4},
+        {"dir/../a.png", 7, 4}, {"textures/wall.tga", 4, 0}, {"/farm/x/y.bmp", 1000, 92},
+        {"anything", 1, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShardOf(c.target, c.count), c.shard) << c.target << " of " << c.count;
+}
+
+TEST(BatchPlan, EveryFileOfAFolderIsInOneShard) {
+    TTempFolder folder;
+    for (int i = 0; i < 40; ++i) WriteFileBytes(folder / ("f" + std::to_string(i) + ".tga"), {0});
+    TRecordingHost host;
+    std::multiset<std::string> seen;
+    for (uint32_t shard = 0; shard < 3; ++shard) {
+        TBatchPlanner planner(host, {shard, 3});
+        EXPECT_EQ(planner.Add(folder.Path().string()), TBatchPlanner::TAdded::Folder);
+        const TBatchPlan plan = planner.Finish();
+        for (size_t i = 0; i < plan.FileCount(); ++i) {
+            EXPECT_EQ(ShardOf(ChangeFileExtension(plan.File(i), ".png"), 3), shard);
+            seen.insert(plan.File(i));
+        }
+    }
+    EXPECT_EQ(seen.size(), 40u);
+    EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()).size(), 40u);
 }

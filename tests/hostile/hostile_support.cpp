@@ -219,43 +219,6 @@ TOutcome Read(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost) {
     return outcome;
 }
 
-TCliRun RunCliMeasured(const std::vector<std::string>& arguments) {
-    TCliRun run;
-    std::vector<std::string> words{TAMBERLIT_CLI_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    int output[2];
-    if (::pipe2(output, O_CLOEXEC) != 0) return run;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(output[1], STDOUT_FILENO);
-        ::dup2(output[1], STDERR_FILENO);
-        const int nothing = ::open("/dev/null", O_RDONLY);
-        ::dup2(nothing, STDIN_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(output[1]);
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        run.Output.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(output[0]);
-    int status = 0;
-    rusage usage{};
-    if (child > 0 && ::wait4(child, &status, 0, &usage) == child) {
-        run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        run.PeakResidentBytes = int64_t{usage.ru_maxrss} * 1024;
-        if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
-    }
-    return run;
-}
-
 TOutcome ReadThroughDispatcher(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost) {
     TTempFolder folder;
     const std::string path = folder / (std::string("hostile") + ReaderExtension(reader));

@@ -77,18 +77,6 @@ void Measure(const std::function<void()>& call, TCost& cost);
 // Reads the bytes with the reader, measuring the read.
 TOutcome Read(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost = nullptr);
 
-// One run of tamberlit-cli: what it said and what it cost the whole process.
-struct TCliRun {
-    int ExitCode = -1;
-    std::string Output;  // standard output and standard error
-    double Seconds = 0;
-    int64_t PeakResidentBytes = 0;
-};
-
-// Runs tamberlit-cli with the arguments, measuring its wall time and the peak
-// resident size of the process (wait4's ru_maxrss).
-TCliRun RunCliMeasured(const std::vector<std::string>& arguments);
-
 // The dispatcher's road (LoadImageFile) on the bytes written to a file with
 // the reader's ending: loaded or not, and the size and format it gives.
 TOutcome ReadThroughDispatcher(TReader reader, const std::vector<uint8_t>& bytes, TCost* cost = nullptr);

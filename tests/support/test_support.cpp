@@ -1,8 +1,13 @@
 #include "tests/support/test_support.hpp"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -216,6 +221,50 @@ std::vector<TCorpusEntry> CorpusEntries(const std::string& prefix) {
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+TCliRun RunCliMeasured(const std::vector<std::string>& arguments, const std::string& input) {
+    TCliRun run;
+    std::vector<std::string> words{TAMBERLIT_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) return run;
+    // The input goes through a file, so that a large one cannot block the pipe.
+    char inputPath[] = "/tmp/tamberlit-input-XXXXXX";
+    const int inputFile = ::mkstemp(inputPath);
+    if (inputFile < 0) return run;
+    ::unlink(inputPath);
+    if (!input.empty() && ::write(inputFile, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return run;
+    ::lseek(inputFile, 0, SEEK_SET);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(output[1], STDOUT_FILENO);
+        ::dup2(output[1], STDERR_FILENO);
+        ::dup2(inputFile, STDIN_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    ::close(inputFile);
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(output[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        run.Output.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(output[0]);
+    int status = 0;
+    rusage usage{};
+    if (child > 0 && ::wait4(child, &status, 0, &usage) == child) {
+        run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.PeakResidentBytes = int64_t{usage.ru_maxrss} * 1024;
+        if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
+    }
+    return run;
 }
 
 }  // namespace tamberlit::testing

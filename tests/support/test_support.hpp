@@ -65,6 +65,19 @@ struct TCorpusEntry {
     std::string Get(const std::string& column) const;
 };
 
+// One run of tamberlit-cli: what it said and what it cost the whole process.
+struct TCliRun {
+    int ExitCode = -1;
+    std::string Output;  // standard output and standard error
+    double Seconds = 0;
+    int64_t PeakResidentBytes = 0;
+};
+
+// Runs tamberlit-cli with the arguments and input on its standard input,
+// measuring its wall time and the peak resident size of the process (wait4's
+// ru_maxrss).
+TCliRun RunCliMeasured(const std::vector<std::string>& arguments, const std::string& input = "");
+
 std::string CorpusFolder();
 bool CorpusAvailable();
 // Rows whose path starts with prefix ("tga/"), in manifest order.
