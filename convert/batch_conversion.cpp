@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cerrno>
 
@@ -94,24 +95,29 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, bool followLi
 // A tree is at most as deep as a path can be long (each level adds at least
 // two bytes), so the recursion is bounded: past PATH_MAX a folder cannot be
 // opened and is reported instead of entered.
-void ListStep(TConversionHost& host, const std::string& folder, const std::string& mask,
-              std::vector<std::string>& list, bool fullPaths, bool recursive, const std::string& subfolder,
-              bool report) {
+// Masks and the lists their matches go to: one walk of the tree serves them
+// all, reading each folder once however many masks there are.
+struct TMaskList {
+    std::string mask;
+    std::vector<std::string>* list;
+};
+
+void ListStep(TConversionHost& host, const std::string& folder, const std::vector<TMaskList>& masks, bool fullPaths,
+              bool recursive, const std::string& subfolder) {
     host.ProcessMessages();
     int error = 0;
     const std::vector<TFolderEntry> entries = FolderEntries(folder + subfolder, subfolder.empty(), &error);
-    if (error != 0 && report) host.FolderUnreadable(folder + subfolder, SystemErrorText(error));
+    if (error != 0) host.FolderUnreadable(folder + subfolder, SystemErrorText(error));
     for (const auto& entry : entries) {
         // A folder named like a source (x.png/) is entered below, never
         // listed as a file: its files would otherwise be converted twice.
         if (entry.isFolder || entry.isLinkToFolder) continue;
-        if (!MatchesMask(entry.name, mask)) continue;
-        list.push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
+        for (const auto& [mask, list] : masks)
+            if (MatchesMask(entry.name, mask)) list->push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
     }
     if (!recursive) return;
     for (const auto& entry : entries)
-        if (entry.isFolder)
-            ListStep(host, folder, mask, list, fullPaths, recursive, subfolder + entry.name + "/", report);
+        if (entry.isFolder) ListStep(host, folder, masks, fullPaths, recursive, subfolder + entry.name + "/");
 }
 
 }  // namespace
@@ -125,19 +131,21 @@ bool IsFolder(const std::string& path) {
 
 void ListFiles(TConversionHost& host, const std::string& folder, const std::string& mask,
                std::vector<std::string>& list, bool fullPaths, bool recursive) {
-    ListStep(host, folder, mask, list, fullPaths, recursive, "", true);
+    ListStep(host, folder, {{mask, &list}}, fullPaths, recursive, "");
 }
 
 std::vector<std::string> ListSourceFiles(TConversionHost& host, const std::string& folder) {
-    std::vector<std::string> list;
     const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    // Every pass walks the same folders: only the first reports those it cannot read.
-    bool report = true;
-    for (const char* extension : sourceExtensions) {
-        if (host.TargetExtension() == extension) continue;
-        ListStep(host, base, std::string("*") + extension, list, true, true, "", report);
-        report = false;
-    }
+    // All BMP sources of the tree, then all PNG, then all TGA, as one pass a
+    // mask would list them; one walk reads each folder once.
+    std::vector<std::vector<std::string>> lists(std::size(sourceExtensions));
+    std::vector<TMaskList> masks;
+    for (size_t i = 0; i < std::size(sourceExtensions); ++i)
+        if (host.TargetExtension() != sourceExtensions[i])
+            masks.push_back({std::string("*") + sourceExtensions[i], &lists[i]});
+    ListStep(host, base, masks, true, true, "");
+    std::vector<std::string> list;
+    for (auto& part : lists) list.insert(list.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     return list;
 }
 

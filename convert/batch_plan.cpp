@@ -102,10 +102,13 @@ void TBatchPlanner::Keep(const std::string& file) {
 }
 
 TBatchPlanner::TAdded TBatchPlanner::Add(const std::string& path) {
-    if (!IsFolder(path)) {
-        if (ShardOf(ChangeFileExtension(path, target_), shard_.Count) != shard_.Index) return TAdded::OtherShard;
-        struct stat status {};
-        if (::stat(path.c_str(), &status) != 0) return TAdded::Missing;
+    // Another shard's file is passed over before the file system is asked.
+    if (shard_.Count > 1 && ShardOf(ChangeFileExtension(path, target_), shard_.Count) != shard_.Index &&
+        !IsFolder(path))
+        return TAdded::OtherShard;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return TAdded::Missing;
+    if (!S_ISDIR(status.st_mode)) {
         Keep(path);
         return TAdded::File;
     }
