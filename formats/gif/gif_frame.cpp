@@ -3,7 +3,7 @@
 #include <new>
 
 #include "formats/gif/gif_image.hpp"
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {

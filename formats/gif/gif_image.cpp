@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "image/picture_registry.hpp"

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "formats/gif/gif_image.hpp"
-#include "formats/gif/gif_writer.hpp"
+#include "formats/gif/gif_lzw_encoder.hpp"
+#include "formats/gif/gif_rle_encoder.hpp"
 
 namespace tamberlit {
 

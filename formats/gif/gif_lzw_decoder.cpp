@@ -1,4 +1,4 @@
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 
 #include <algorithm>
 #include <cstring>
