@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "formats/gif/gif_image.hpp"
+#include "image/byte_order.hpp"
 
 namespace tamberlit {
 
@@ -179,18 +180,16 @@ void TGIFGraphicControlExtension::SetDelay(int delay) { record_.Delay = static_c
 
 void TGIFGraphicControlExtension::LoadData(TGIFReader& reader) {
     // Read as one record: a short read replaces only the bytes that arrived.
-    uint8_t bytes[6] = {record_.BlockSize,
-                        record_.PackedFields,
-                        static_cast<uint8_t>(record_.Delay),
-                        static_cast<uint8_t>(record_.Delay >> 8),
-                        record_.TransparentColorIndex,
+    uint8_t bytes[6] = {record_.BlockSize, record_.PackedFields, 0, 0, record_.TransparentColorIndex,
                         record_.Terminator};
+    PutLittleEndian16(bytes + 2, record_.Delay);
     const size_t got = reader.Read(bytes, sizeof bytes);
-    record_.BlockSize = bytes[0];
-    record_.PackedFields = bytes[1];
-    record_.Delay = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
-    record_.TransparentColorIndex = bytes[4];
-    record_.Terminator = bytes[5];
+    TByteReader fields(bytes);
+    record_.BlockSize = fields.U8();
+    record_.PackedFields = fields.U8();
+    record_.Delay = fields.U16();
+    record_.TransparentColorIndex = fields.U8();
+    record_.Terminator = fields.U8();
     if (got < sizeof bytes) {
         ReportWarning(gsWarning, GIFText::PrematureEndOfData);
         return;
@@ -205,16 +204,16 @@ const TGIFExtensionClass& TGIFTextExtension::ExtensionClass() const { return GIF
 void TGIFTextExtension::LoadData(TGIFReader& reader) {
     uint8_t bytes[13];
     reader.ReadExact(bytes, sizeof bytes);
-    auto word = [&](int offset) { return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8); };
-    record_.BlockSize = bytes[0];
-    record_.Left = word(1);
-    record_.Top = word(3);
-    record_.Width = word(5);
-    record_.Height = word(7);
-    record_.CellWidth = bytes[9];
-    record_.CellHeight = bytes[10];
-    record_.ForegroundColorIndex = bytes[11];
-    record_.BackgroundColorIndex = bytes[12];
+    TByteReader fields(bytes);
+    record_.BlockSize = fields.U8();
+    record_.Left = fields.U16();
+    record_.Top = fields.U16();
+    record_.Width = fields.U16();
+    record_.Height = fields.U16();
+    record_.CellWidth = fields.U8();
+    record_.CellHeight = fields.U8();
+    record_.ForegroundColorIndex = fields.U8();
+    record_.BackgroundColorIndex = fields.U8();
     ReadSubBlockStrings(reader, Text, Image());
 }
 
@@ -285,7 +284,7 @@ void TGIFAppExtNSLoop::ReadAppData(TGIFReader& reader) {
                 if (size < 3) RaiseGIFError(GIFText::InvalidGIFData);
                 uint8_t bytes[2];
                 reader.ReadExact(bytes, 2);
-                Loops = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+                Loops = LittleEndian16(bytes);
                 reader.Skip(size - 3);
                 break;
             }
@@ -293,8 +292,7 @@ void TGIFAppExtNSLoop::ReadAppData(TGIFReader& reader) {
                 if (size < 5) RaiseGIFError(GIFText::InvalidGIFData);
                 uint8_t bytes[4];
                 reader.ReadExact(bytes, 4);
-                BufferSize = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-                             uint32_t(bytes[3]) << 24;
+                BufferSize = LittleEndian32(bytes);
                 reader.Skip(size - 5);
                 break;
             }

@@ -4,6 +4,7 @@
 
 #include "formats/gif/gif_image.hpp"
 #include "formats/gif/gif_lzw_decoder.hpp"
+#include "image/byte_order.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {
@@ -99,13 +100,13 @@ void TGIFSubImage::Load(TGIFReader& reader) {
 
     uint8_t bytes[10];
     reader.ReadExact(bytes, sizeof bytes);
-    auto word = [&](int offset) { return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8); };
-    descriptor_.Separator = bytes[0];
-    descriptor_.Left = word(1);
-    descriptor_.Top = word(3);
-    descriptor_.Width = word(5);
-    descriptor_.Height = word(7);
-    descriptor_.PackedFields = bytes[9];
+    TByteReader fields(bytes);
+    descriptor_.Separator = fields.U8();
+    descriptor_.Left = fields.U16();
+    descriptor_.Top = fields.U16();
+    descriptor_.Width = fields.U16();
+    descriptor_.Height = fields.U16();
+    descriptor_.PackedFields = fields.U8();
     if (descriptor_.Width == 0 || descriptor_.Height == 0) {
         // A frame without a size takes the logical screen's.
         descriptor_.Width = static_cast<uint16_t>(Image().Width());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/gif/gif_lzw_decoder.hpp"
+#include "image/byte_order.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "image/picture_registry.hpp"
@@ -153,11 +154,12 @@ void TGIFHeader::Load(TGIFReader& reader) {
     }
     uint8_t bytes[7];
     reader.ReadExact(bytes, sizeof bytes);
-    Descriptor.ScreenWidth = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-    Descriptor.ScreenHeight = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
-    Descriptor.PackedFields = bytes[4];
-    Descriptor.BackgroundColorIndex = bytes[5];
-    Descriptor.AspectRatio = bytes[6];
+    TByteReader fields(bytes);
+    Descriptor.ScreenWidth = fields.U16();
+    Descriptor.ScreenHeight = fields.U16();
+    Descriptor.PackedFields = fields.U8();
+    Descriptor.BackgroundColorIndex = fields.U8();
+    Descriptor.AspectRatio = fields.U8();
     if (Descriptor.PackedFields & 0x80)
         colorMap_.LoadColors(reader, 2 << (Descriptor.PackedFields & 0x07));
     else

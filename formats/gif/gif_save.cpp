@@ -7,29 +7,16 @@
 #include "formats/gif/gif_image.hpp"
 #include "formats/gif/gif_lzw_encoder.hpp"
 #include "formats/gif/gif_rle_encoder.hpp"
+#include "image/byte_order.hpp"
 
 namespace tamberlit {
 
 namespace {
 
-// Little-endian fields of the fixed records, collected before one write.
-class TRecordBytes {
-public:
-    TRecordBytes& U8(unsigned value) {
-        bytes_.push_back(static_cast<uint8_t>(value));
-        return *this;
-    }
-    TRecordBytes& U16(unsigned value) { return U8(value & 0xFF).U8(value >> 8 & 0xFF); }
-    TRecordBytes& U32(uint32_t value) { return U16(value & 0xFFFF).U16(value >> 16); }
-    TRecordBytes& Bytes(const uint8_t* bytes, size_t count) {
-        bytes_.insert(bytes_.end(), bytes, bytes + count);
-        return *this;
-    }
-    void WriteTo(TStream& stream) const { stream.WriteBuffer(bytes_.data(), bytes_.size()); }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
+// A record whose fields were collected first goes to the stream in one write.
+void WriteRecord(TStream& stream, const TByteWriter& fields) {
+    stream.WriteBuffer(fields.Data().data(), fields.Size());
+}
 
 void WriteByte(TStream& stream, uint8_t byte) { stream.WriteBuffer(&byte, 1); }
 
@@ -75,7 +62,7 @@ void TGIFColorMap::SaveColors(TStream& stream) const {
 // ---------------------------------------------------------------- extensions
 
 void TGIFExtension::Save(TStream& stream) {
-    TRecordBytes().U8(GIFExtensionIntroducer).U8(ExtensionLabel()).WriteTo(stream);
+    WriteRecord(stream, TByteWriter().U8(GIFExtensionIntroducer).U8(ExtensionLabel()));
     SaveData(stream);
 }
 
@@ -86,18 +73,18 @@ void TGIFExtensionList::Save(TStream& stream) const {
 // The block size and terminator are written as GIF89a fixes them (4 and 0),
 // whatever a damaged file held: other decoders read exactly that many bytes.
 void TGIFGraphicControlExtension::SaveData(TStream& stream) {
-    TRecordBytes()
-        .U8(4)
+    TByteWriter fields;
+    fields.U8(4)
         .U8(record_.PackedFields)
         .U16(record_.Delay)
         .U8(record_.TransparentColorIndex)
-        .U8(0)
-        .WriteTo(stream);
+        .U8(0);
+    WriteRecord(stream, fields);
 }
 
 void TGIFTextExtension::SaveData(TStream& stream) {
-    TRecordBytes()
-        .U8(12)
+    TByteWriter fields;
+    fields.U8(12)
         .U16(record_.Left)
         .U16(record_.Top)
         .U16(record_.Width)
@@ -105,15 +92,15 @@ void TGIFTextExtension::SaveData(TStream& stream) {
         .U8(record_.CellWidth)
         .U8(record_.CellHeight)
         .U8(record_.ForegroundColorIndex)
-        .U8(record_.BackgroundColorIndex)
-        .WriteTo(stream);
+        .U8(record_.BackgroundColorIndex);
+    WriteRecord(stream, fields);
     WriteSubBlockStrings(stream, Text);
 }
 
 void TGIFCommentExtension::SaveData(TStream& stream) { WriteSubBlockStrings(stream, Comment); }
 
 void TGIFApplicationExtension::SaveData(TStream& stream) {
-    TRecordBytes().U8(11).Bytes(Identifier.data(), Identifier.size()).WriteTo(stream);
+    WriteRecord(stream, TByteWriter().U8(11).Bytes(Identifier.data(), Identifier.size()));
     WriteAppData(stream);
 }
 
@@ -127,10 +114,10 @@ void TGIFUnknownAppExtension::WriteAppData(TStream& stream) {
 }
 
 void TGIFAppExtNSLoop::WriteAppData(TStream& stream) {
-    TRecordBytes bytes;
+    TByteWriter bytes;
     bytes.U8(3).U8(1).U16(Loops);
     if (BufferSize != 0) bytes.U8(5).U8(2).U32(BufferSize);
-    bytes.U8(0).WriteTo(stream);
+    WriteRecord(stream, bytes.U8(0));
 }
 
 // ---------------------------------------------------------------- header
@@ -175,14 +162,14 @@ void TGIFHeader::Save(TStream& stream) {
     }
     Descriptor.PackedFields = static_cast<uint8_t>(packed);
 
-    TRecordBytes()
-        .Bytes(reinterpret_cast<const uint8_t*>(version == gv87a ? "GIF87a" : "GIF89a"), 6)
+    TByteWriter fields;
+    fields.Bytes(version == gv87a ? "GIF87a" : "GIF89a", 6)
         .U16(screenWidth)
         .U16(screenHeight)
         .U8(Descriptor.PackedFields)
         .U8(Descriptor.BackgroundColorIndex)
-        .U8(Descriptor.AspectRatio)
-        .WriteTo(stream);
+        .U8(Descriptor.AspectRatio);
+    WriteRecord(stream, fields);
     if (colorMap_.Count() > 0) colorMap_.SaveColors(stream);
 }
 
@@ -215,14 +202,14 @@ void TGIFSubImage::Save(TStream& stream) {
         colorCount = global.Count() > 0 ? 1 << global.BitsPerPixel() : 1 << bits;
     }
 
-    TRecordBytes()
-        .U8(GIFImageSeparator)
+    TByteWriter fields;
+    fields.U8(GIFImageSeparator)
         .U16(descriptor_.Left)
         .U16(descriptor_.Top)
         .U16(descriptor_.Width)
         .U16(descriptor_.Height)
-        .U8(descriptor_.PackedFields)
-        .WriteTo(stream);
+        .U8(descriptor_.PackedFields);
+    WriteRecord(stream, fields);
     if (colorMap_.Count() > 0) colorMap_.SaveColors(stream);
 
     TLZWEncoder lzw;
