@@ -1,7 +1,9 @@
 #include "formats/gif/gif_image.hpp"
 
 #include <algorithm>
+#include <exception>
 
+#include "formats/gif/gif_internal.hpp"
 #include "formats/gif/gif_lzw_decoder.hpp"
 #include "image/byte_order.hpp"
 #include "image/file_names.hpp"
@@ -180,6 +182,24 @@ void TGIFImage::Progress(TGIFProgressStage stage, int percent, const std::string
     if (OnProgress) OnProgress(*this, stage, percent, message);
 }
 
+TGIFProgressScope::TGIFProgressScope(TGIFImage& image, const char* message)
+    : image_(image), message_(message), errorsAtStart_(std::uncaught_exceptions()) {
+    image_.Progress(gpsStarting, 0, message_);
+}
+
+TGIFProgressScope::~TGIFProgressScope() noexcept(false) {
+    if (std::uncaught_exceptions() > errorsAtStart_) {
+        // An error is leaving the step: what a handler raises now cannot take
+        // its place (raising it here would end the program), so it is dropped.
+        try {
+            image_.Progress(gpsEnding, 0, message_);
+        } catch (...) {
+        }
+        return;
+    }
+    image_.Progress(gpsEnding, givenUp_ ? 0 : 100, message_);
+}
+
 void TGIFImage::ChargeDecoded(uint64_t units) {
     Limits.CheckTotal(decodedUnits_ + units);
     decodedUnits_ += units;
@@ -218,23 +238,23 @@ void TGIFImage::SetHeight(int height) {
 }
 
 void TGIFImage::LoadFromStream(TStream& stream) {
-    Progress(gpsStarting, 0, GIFText::Loading);
-    Clear();
-    TGIFReader reader(stream);
-    const int64_t start = reader.Position();
-    try {
-        header_.Load(reader);
-        if (LoadFrames(reader)) CheckTrailer(reader);
-    } catch (...) {
-        // The frames read completely before the error stay.
-        stream.SetPosition(start);
-        Progress(gpsEnding, 0, GIFText::Loading);
-        throw;
+    {
+        TGIFProgressScope progress(*this, GIFText::Loading);
+        Clear();
+        TGIFReader reader(stream);
+        const int64_t start = reader.Position();
+        try {
+            header_.Load(reader);
+            if (LoadFrames(reader)) CheckTrailer(reader);
+        } catch (...) {
+            // The frames read completely before the error stay.
+            stream.SetPosition(start);
+            throw;
+        }
+        reader.Commit();
+        // The first frame is the picture a conversion takes.
+        rowsPresent_ = images_.Count() > 0 ? images_[0].RowsPresent() : TRowsPresent{};
     }
-    reader.Commit();
-    // The first frame is the picture a conversion takes.
-    rowsPresent_ = images_.Count() > 0 ? images_[0].RowsPresent() : TRowsPresent{};
-    Progress(gpsEnding, 100, GIFText::Loading);
     Changed();
 }
 

@@ -8,7 +8,7 @@
 
 #include "color/dib_rows.hpp"
 #include "color/reduce.hpp"
-#include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_internal.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {
@@ -262,18 +262,18 @@ void TGIFSubImage::ImportBitmap(TBitmap& source) {
         if (bitmap->Empty()) RaiseGIFError(GIFText::InvalidReductionMethod);
     }
 
-    image.Progress(gpsStarting, 0, GIFText::Converting);
-    try {
-        SetBounds(Left(), Top(), bitmap->Width(), bitmap->Height());
-        ImportRows(*bitmap);
-        if (source.Transparent) ApplyTransparency(source);
-    } catch (...) {
-        // No half-built frame stays behind.
-        Clear();
-        image.Progress(gpsEnding, 0, GIFText::Converting);
-        throw;
+    {
+        TGIFProgressScope progress(image, GIFText::Converting);
+        try {
+            SetBounds(Left(), Top(), bitmap->Width(), bitmap->Height());
+            ImportRows(*bitmap);
+            if (source.Transparent) ApplyTransparency(source);
+        } catch (...) {
+            // No half-built frame stays behind.
+            Clear();
+            throw;
+        }
     }
-    image.Progress(gpsEnding, 100, GIFText::Converting);
     bitmap_ = std::move(bitmap);
 }
 
@@ -391,19 +391,15 @@ void TGIFImage::CopyFrom(TGraphic* source) {
         OnGIFWarning = gif->OnGIFWarning;
         OnProgress = gif->OnProgress;
         const int count = gif->images_.Count();
-        Progress(gpsStarting, 0, GIFText::Copying);
-        try {
+        {
+            TGIFProgressScope progress(*this, GIFText::Copying);
             for (int i = 0; i < count; ++i) {
                 auto frame = std::make_unique<TGIFSubImage>(*this);
                 frame->CopyFrom(&gif->images_[i]);
                 images_.Add(std::move(frame));
                 Progress(gpsRunning, (i + 1) * 100 / count, GIFText::Copying);
             }
-        } catch (...) {
-            Progress(gpsEnding, 0, GIFText::Copying);
-            throw;
         }
-        Progress(gpsEnding, 100, GIFText::Copying);
         Changed();
         return;
     }

@@ -8,7 +8,7 @@
 #include "color/dib_rows.hpp"
 #include "color/dither.hpp"
 #include "color/palettes.hpp"
-#include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_internal.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {
@@ -160,21 +160,22 @@ void TGIFSubImage::SetFramePalette(HPALETTE palette) {
 TBitmap* TGIFSubImage::FrameBitmap() {
     if (bitmap_ || Empty()) return bitmap_.get();
     TGIFImage& image = Image();
-    image.Progress(gpsStarting, 0, GIFText::Rendering);
-    const HPALETTE imagePalette = image.palette_;
-    try {
-        BuildBitmap(image.ShouldDither());
-    } catch (const EAbort&) {
-        // A silent abort (from a progress handler) leaves the frame without bitmap.
-        DropBitmap();
-        image.Progress(gpsEnding, 0, GIFText::Rendering);
-        return nullptr;
-    } catch (...) {
-        DropBitmap();
-        image.Progress(gpsEnding, 0, GIFText::Rendering);
-        throw;
+    HPALETTE imagePalette;
+    {
+        TGIFProgressScope progress(image, GIFText::Rendering);
+        imagePalette = image.palette_;
+        try {
+            BuildBitmap(image.ShouldDither());
+        } catch (const EAbort&) {
+            // A silent abort (from a progress handler) leaves the frame without bitmap.
+            DropBitmap();
+            progress.GiveUp();
+            return nullptr;
+        } catch (...) {
+            DropBitmap();
+            throw;
+        }
     }
-    image.Progress(gpsEnding, 100, GIFText::Rendering);
     if (image.palette_ != imagePalette) image.Changed();
     return bitmap_.get();
 }

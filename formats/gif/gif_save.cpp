@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_internal.hpp"
 #include "formats/gif/gif_lzw_encoder.hpp"
 #include "formats/gif/gif_rle_encoder.hpp"
 #include "image/byte_order.hpp"
@@ -221,20 +221,14 @@ void TGIFSubImage::Save(TStream& stream) {
 // ---------------------------------------------------------------- image
 
 void TGIFImage::SaveToStream(TStream& stream) {
-    Progress(gpsStarting, 0, GIFText::Saving);
-    try {
-        header_.Save(stream);
-        const int count = images_.Count();
-        for (int i = 0; i < count; ++i) {
-            images_[i].Save(stream);
-            Progress(gpsRunning, (i + 1) * 100 / count, GIFText::Saving);
-        }
-        WriteByte(stream, GIFTrailer);
-    } catch (...) {
-        Progress(gpsEnding, 0, GIFText::Saving);
-        throw;
+    TGIFProgressScope progress(*this, GIFText::Saving);
+    header_.Save(stream);
+    const int count = images_.Count();
+    for (int i = 0; i < count; ++i) {
+        images_[i].Save(stream);
+        Progress(gpsRunning, (i + 1) * 100 / count, GIFText::Saving);
     }
-    Progress(gpsEnding, 100, GIFText::Saving);
+    WriteByte(stream, GIFTrailer);
 }
 
 }  // namespace tamberlit
