@@ -495,14 +495,15 @@ int RoundedRatio(int value, int numerator, int denominator) {
     return (2 * value * numerator + denominator) / (2 * denominator);
 }
 
-// The frame's bitmap and, when buildMask, the mask of its transparent pixels
-// (none when no pixel is transparent). The mask marks transparent pixels for
-// drawing.
+// The frame's bitmap and, when asked for, the mask that marks its transparent
+// pixels for drawing (nullptr when no pixel is transparent).
 struct TFrameBitmap {
     std::unique_ptr<TBitmap> Bitmap;
     std::unique_ptr<TBitmap> Mask;
 };
 
+// The frame's pixels as an 8-bit bitmap, in the frame's own colours or
+// dithered to the 216-colour cube.
 TFrameBitmap BuildBitmap(TGIFSubImage& frame, bool dithered, bool buildMask) {
     const int width = frame.Width();
     const int height = frame.Height();
