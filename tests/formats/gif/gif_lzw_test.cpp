@@ -6,7 +6,7 @@
 #include <random>
 
 #include "formats/gif/gif_image.hpp"
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 
 using namespace tamberlit;
