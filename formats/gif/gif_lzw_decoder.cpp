@@ -344,7 +344,8 @@ void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader) {
     if (minimumCodeSize < 0) {
         // No image data at all.
         if (picture) CheckRowsPresent(0, height);
-        FillPixels(TGIFInternals::AllocateData(frame), fill, frame.DataSize());
+        uint8_t* pixels = TGIFInternals::AllocateData(frame);  // before DataSize(), which it sets
+        FillPixels(pixels, fill, frame.DataSize());
         return;
     }
     uint8_t* pixels = TGIFInternals::AllocateData(frame);

@@ -166,6 +166,18 @@ TEST(GIFDecoding, InterlacedDataEndingEarlyFillsTheRowsNotReached) {
     EXPECT_EQ(FramePixels(*load.frame), expected);
 }
 
+TEST(GIFDecoding, ALaterFrameWithoutImageDataHoldsTheFillValue) {
+    // The file ends after the second frame's descriptor: no code size, no data.
+    TBytes bytes = GIFHeader(4, 2, 2);
+    AppendFrame(bytes, 4, 2, std::vector<uint8_t>(8, 1));
+    AppendGraphicControl(bytes, true, 3);
+    AppendDescriptor(bytes, 0, 0, 4, 2);
+    TGIFImage image;
+    LoadGIF(image, bytes.Data());
+    ASSERT_EQ(image.Images().Count(), 2);
+    EXPECT_EQ(FramePixels(image.Images()[1]), std::vector<uint8_t>(8, 3));
+}
+
 TEST(GIFDecoding, SubBlockLongerThanTheFileWarnsAndDecodesWhatIsThere) {
     TBytes bytes;
     AppendDescriptor(bytes, 0, 0, 4, 1);
