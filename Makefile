@@ -62,8 +62,11 @@ bench:
 	@bench/compare --build $(BENCH_BUILD) --no-install --markdown $(BENCH_BUILD)/bench-results.md
 
 # Builds the fuzz targets with clang 14 and the sanitizers and runs each for
-# FUZZ_SECONDS, two at a time (README, "Fuzzing").
+# FUZZ_SECONDS, two at a time (README, "Fuzzing"). The script installs clang;
+# cmake and the libraries come with the build packages, for a machine where
+# `make fuzz` is the first command.
 fuzz:
+	@scripts/install-deps.sh build
 	@scripts/fuzz.sh --build $(FUZZ_BUILD) --seconds $(FUZZ_SECONDS) --jobs 2
 
 clean:
