@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/tga/tga_file.hpp"
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
 
@@ -166,7 +167,7 @@ size_t PixelBytes(TPixelFormat format) { return static_cast<size_t>(BitCountOf(f
 // A 16-bit word's 5-bit channels widened by a shift: 31 becomes 248, as the
 // format document describes them (each channel is a 5-bit intensity).
 void Expand16(const uint8_t* stored, uint8_t* blue, uint8_t* green, uint8_t* red) {
-    const unsigned word = stored[0] | stored[1] << 8;
+    const unsigned word = LittleEndian16(stored);
     *blue = static_cast<uint8_t>((word & 31) << 3);
     *green = static_cast<uint8_t>(((word >> 5) & 31) << 3);
     *red = static_cast<uint8_t>(((word >> 10) & 31) << 3);
