@@ -465,14 +465,7 @@ TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& s
     const bool oneComponent = info.output_components == 1;
     if (!oneComponent && info.output_components != 3) throw EJPEG(JERR_CONVERSION_NOTIMPL);
     bitmap.NewImage(width, height, oneComponent ? Px8 : Px24);
-    if (oneComponent && !info.quantize_colors) {
-        std::vector<TPaletteEntry> grey(256);
-        for (int level = 0; level < 256; ++level) {
-            const auto value = static_cast<uint8_t>(level);
-            grey[level] = TPaletteEntry{value, value, value, 0};
-        }
-        bitmap.SetPalette(CreatePalette(std::move(grey)));
-    }
+    if (oneComponent && !info.quantize_colors) bitmap.SetPalette(CreateGreyRampPalette(0));
     // One pointer per row: the library fills the bitmap's rows in place, top
     // row first, whatever the stride or the number of rows (one-row pictures
     // included).

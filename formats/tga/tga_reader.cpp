@@ -173,15 +173,6 @@ void Expand16(const uint8_t* stored, uint8_t* blue, uint8_t* green, uint8_t* red
     *red = static_cast<uint8_t>(((word >> 10) & 31) << 3);
 }
 
-HPALETTE GreyRamp() {
-    std::vector<TPaletteEntry> entries(256);
-    for (unsigned i = 0; i < 256; ++i) {
-        const auto level = static_cast<uint8_t>(i);
-        entries[i] = {level, level, level, 0};
-    }
-    return CreatePalette(std::move(entries));
-}
-
 void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
     if (pixelBytes == 1) {
         std::reverse(row, row + width);
@@ -369,7 +360,7 @@ void ReadHeader(TTGAReadContext& context) {
     context.Bitmap.Limits.CheckSize(header.Width, header.Height);
 
     HPALETTE palette = header.ColorMapType != 0 ? ReadColorMap(context) : nullptr;
-    if (!palette && format == Px8) palette = GreyRamp();
+    if (!palette && format == Px8) palette = CreateGreyRampPalette(0);
     context.Bitmap.NewImage(header.Width, header.Height, format);
     if (palette) context.Bitmap.SetPalette(palette);
 }
