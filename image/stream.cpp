@@ -63,6 +63,31 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     return copied;
 }
 
+// ---------------------------------------------------------------- memory
+
+namespace {
+
+// Read and Seek of the two streams over bytes in memory (TMemoryStream and
+// TMemoryViewStream): a position that may lie past the end, where reading
+// delivers nothing.
+size_t ReadMemory(const uint8_t* data, size_t size, size_t& position, void* buffer, size_t count) {
+    if (position >= size) return 0;
+    const size_t got = std::min(count, size - position);
+    std::memcpy(buffer, data + position, got);
+    position += got;
+    return got;
+}
+
+int64_t SeekMemory(size_t size, size_t& position, int64_t offset, TSeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position);
+    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size);
+    position = static_cast<size_t>(std::max<int64_t>(0, base + offset));
+    return static_cast<int64_t>(position);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- TMemoryStream
 
 void TMemoryStream::Reserve(size_t capacity) {
@@ -86,11 +111,7 @@ void TMemoryStream::Clear() {
 }
 
 size_t TMemoryStream::Read(void* buffer, size_t count) {
-    if (position_ >= size_) return 0;
-    const size_t got = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_.get() + position_, got);
-    position_ += got;
-    return got;
+    return ReadMemory(data_.get(), size_, position_, buffer, count);
 }
 
 size_t TMemoryStream::Write(const void* buffer, size_t count) {
@@ -104,13 +125,7 @@ size_t TMemoryStream::Write(const void* buffer, size_t count) {
     return count;
 }
 
-int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
-    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
-    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
-    return static_cast<int64_t>(position_);
-}
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) { return SeekMemory(size_, position_, offset, origin); }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
     const int64_t remaining = source.Remaining();
@@ -129,21 +144,13 @@ void TMemoryStream::LoadFromFile(const std::string& path) {
 // ---------------------------------------------------------------- TMemoryViewStream
 
 size_t TMemoryViewStream::Read(void* buffer, size_t count) {
-    if (position_ >= size_) return 0;
-    const size_t got = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_ + position_, got);
-    position_ += got;
-    return got;
+    return ReadMemory(data_, size_, position_, buffer, count);
 }
 
 size_t TMemoryViewStream::Write(const void*, size_t) { return 0; }
 
 int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
-    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
-    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
-    return static_cast<int64_t>(position_);
+    return SeekMemory(size_, position_, offset, origin);
 }
 
 // ---------------------------------------------------------------- TFileStream
