@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <mutex>
 
 #include "image/exceptions.hpp"
@@ -349,6 +350,26 @@ void TAtomicFileWriter::Commit() {
         throw EFCreateError("Cannot create file \"" + AbsolutePath(target_) + "\". " + SystemErrorText(error));
     }
     committed_ = true;
+}
+
+// ---------------------------------------------------------------- saving
+
+void SaveFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
+                        const TSaveFailureTexts& texts) {
+    std::optional<TAtomicFileWriter> file;
+    try {
+        file.emplace(path);
+    } catch (const EStreamError&) {
+        if (texts.Create.empty()) throw;
+        throw EFCreateError(texts.Create);
+    }
+    write(*file);
+    try {
+        file->Commit();
+    } catch (const EStreamError&) {
+        if (texts.Commit.empty()) throw;
+        throw EWriteError(texts.Commit);
+    }
 }
 
 }  // namespace tamberlit

@@ -110,9 +110,7 @@ void TTGAFile::AssignBitmap(TBitmap& bitmap) { Bitmap.CopyFrom(&bitmap); }
 void TTGAFile::SaveFile(const std::string& path) {
     // Refused before the temporary file is made.
     CheckWritableSize(Bitmap);
-    TAtomicFileWriter file(path);
-    SaveToStream(file);
-    file.Commit();
+    SaveFileAtomically(path, [this](TStream& stream) { SaveToStream(stream); });
 }
 
 void TTGAFile::SaveToStream(TStream& stream) {
