@@ -118,8 +118,10 @@ HPALETTE HalftonePalette() {
         for (int i = 0; i < 10; ++i) entries.push_back(staticColors[i]);
         const std::vector<TPaletteEntry> cube = ColorCubeEntries();
         entries.insert(entries.end(), cube.begin(), cube.end());
-        // Greys between the cube's levels: 51 * k + {10, 20, 30, 40}... five steps
-        // per interval, skipping the cube's own levels.
+        // Twenty greys between the cube's grey levels: in each of the five
+        // intervals from 51 k to 51 (k + 1), the four levels 51 k + 10, 20, 30
+        // and 40 (fifths of the interval, rounded down), skipping the cube's
+        // own levels.
         for (int k = 0; k < 5; ++k)
             for (int step = 1; step <= 4; ++step) {
                 const auto level = uint8_t(51 * k + step * 51 / 5);

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <mutex>
 
 #include "image/exceptions.hpp"
 
@@ -137,11 +136,6 @@ void TMemoryStream::LoadFromStream(TStream& source) {
     }
 }
 
-void TMemoryStream::LoadFromFile(const std::string& path) {
-    TFileStream file(path);
-    LoadFromStream(file);
-}
-
 // ---------------------------------------------------------------- TMemoryViewStream
 
 size_t TMemoryViewStream::Read(void* buffer, size_t count) {
@@ -218,8 +212,12 @@ namespace {
 constexpr size_t writerBufferSize = 1 << 16;
 
 mode_t NewFileMode() {
-    // umask can only be read by setting it; do that once, before any thread
-    // could be creating files.
+    // umask can only be read by setting it, and the mask belongs to the whole
+    // process. It is read once, when the first writer is made (in a parallel
+    // batch possibly on a worker thread), and kept. Writers made meanwhile on
+    // other threads wait for it, as for any static initialisation, so none of
+    // our files is created while the mask is briefly 022; a file some other
+    // part of the process created in that moment would be.
     static const mode_t mode = [] {
         const mode_t mask = ::umask(022);
         ::umask(mask);

@@ -58,7 +58,6 @@ public:
     void Clear();
     // Reads the whole of source (from its current position) into this stream.
     void LoadFromStream(TStream& source);
-    void LoadFromFile(const std::string& path);
 
 private:
     std::unique_ptr<uint8_t[]> data_;
