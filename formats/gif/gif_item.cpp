@@ -20,9 +20,7 @@ void TGIFItem::LoadFile(const std::string& path) {
 }
 
 void TGIFItem::SaveFile(const std::string& path) {
-    TAtomicFileWriter stream(path);
-    Save(stream);
-    stream.Commit();
+    SaveFileAtomically(path, [this](TStream& stream) { Save(stream); });
 }
 
 }  // namespace tamberlit
