@@ -17,6 +17,123 @@ inline uint8_t Adjust(uint8_t value, int32_t error, int32_t rounding, int32_t di
 
 }  // namespace
 
+// ---- The kernel ditherers, reached through CreateDitherer only
+
+namespace {
+
+// Error rows: `rows` rows of `cells` cells for each of red, green and blue, in
+// one block. Row 0 is the current row.
+class TErrorRows {
+public:
+    TErrorRows(int rows, int cells);
+    int32_t* Row(int row, int channel) const { return rows_[row][channel]; }
+    // Clears row 0 and moves it to the end; every other row moves up by one.
+    void Rotate();
+
+private:
+    std::vector<int32_t> storage_;
+    int rowCount_;
+    int cells_;
+    int32_t* rows_[4][3] = {};
+};
+
+// Kernels over this row and the two below, five cells wide, each subclass with
+// its weights and divisor.
+class T5by3Ditherer : public TDitherEngine {
+public:
+    using TDitherEngine::DitherPixel;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
+    void EndRow() override;
+
+protected:
+    friend class tamberlit::TDitherEngine;
+    T5by3Ditherer(int width, TColorLookup& lookup, int divisor);
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+    // Adds the kernel's multiples of the errors around the cursor.
+    virtual void SpreadError(const int32_t error[3]) = 0;
+
+    TErrorRows errors_;
+    int cursor_ = 2;  // cell x + 2 for pixel x
+    int direction2_ = 2;
+    int divisor_;
+};
+
+class TStuckiDitherer final : public T5by3Ditherer {
+public:
+    TStuckiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 42) {}
+    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
+
+protected:
+    void SpreadError(const int32_t error[3]) override;
+};
+
+class TSierraDitherer final : public T5by3Ditherer {
+public:
+    TSierraDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 32) {}
+    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
+
+protected:
+    void SpreadError(const int32_t error[3]) override;
+};
+
+// Jarvis, Judice and Ninke.
+class TJaJuNiDitherer final : public T5by3Ditherer {
+public:
+    TJaJuNiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 48) {}
+    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
+
+protected:
+    void SpreadError(const int32_t error[3]) override;
+};
+
+// Stevenson and Arce: four rows, cells at odd and even distances, divisor 200.
+class TSteveArcheDitherer final : public TDitherEngine {
+public:
+    TSteveArcheDitherer(int width, TColorLookup& lookup);
+    using TDitherEngine::DitherPixel;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
+    void EndRow() override;
+    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
+
+private:
+    friend class tamberlit::TDitherEngine;
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+
+    TErrorRows errors_;
+    int cursor_ = 3;  // cell x + 3 for pixel x
+    int direction2_ = 2;
+    int direction3_ = 3;
+};
+
+// Burkes: two rows, divisor 32.
+class TBurkesDitherer final : public TDitherEngine {
+public:
+    TBurkesDitherer(int width, TColorLookup& lookup);
+    using TDitherEngine::DitherPixel;
+    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                        uint8_t& outBlue) override;
+    void EndRow() override;
+    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
+
+private:
+    friend class tamberlit::TDitherEngine;
+    template <typename LookupType>
+    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                 uint8_t& outBlue);
+
+    TErrorRows errors_;
+    int cursor_ = 2;  // cell x + 2 for pixel x
+    int direction2_ = 2;
+};
+
+}  // namespace
+
 // ---- TDitherEngine
 
 namespace {
@@ -108,7 +225,9 @@ void TErrorRows::Rotate() {
 // as they are.
 
 TFloydSteinbergDitherer::TFloydSteinbergDitherer(int width, TColorLookup& lookup)
-    : TDitherEngine(width, lookup), errors_(1, width + 2) {}
+    : TDitherEngine(width, lookup), storage_(3 * (static_cast<size_t>(width) + 2), 0) {
+    for (int c = 0; c < 3; ++c) cells_[c] = storage_.data() + static_cast<size_t>(c) * (static_cast<size_t>(width) + 2);
+}
 
 uint8_t TFloydSteinbergDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
                                              uint8_t& outGreen, uint8_t& outBlue) {
@@ -123,14 +242,14 @@ uint8_t TFloydSteinbergDitherer::Step(LookupType& lookup, uint8_t red, uint8_t g
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c)
-        adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_] + carried_[c], 8, 16);
+        adjusted[c] = Adjust(wanted[c], cells_[c][cursor_] + carried_[c], 8, 16);
     const uint8_t index =
         TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     for (int c = 0; c < 3; ++c) {
         const int32_t error = adjusted[c] - obtained[c];
         if (error != 0) {
-            errors_.Row(0, c)[cursor_] = belowPrevious_[c] + 3 * error;
+            cells_[c][cursor_] = belowPrevious_[c] + 3 * error;
             belowPrevious_[c] = below_[c] + 5 * error;
             below_[c] = error;
             carried_[c] = 7 * error;
@@ -144,7 +263,7 @@ uint8_t TFloydSteinbergDitherer::Step(LookupType& lookup, uint8_t red, uint8_t g
 
 void TFloydSteinbergDitherer::EndRow() {
     for (int c = 0; c < 3; ++c) {
-        errors_.Row(0, c)[cursor_] = belowPrevious_[c];
+        cells_[c][cursor_] = belowPrevious_[c];
         carried_[c] = below_[c] = belowPrevious_[c] = 0;
     }
     TDitherEngine::EndRow();

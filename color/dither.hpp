@@ -96,25 +96,10 @@ protected:
     TLookupKind lookupKind_;
 };
 
-// Error rows: `rows` rows of `cells` cells for each of red, green and blue, in
-// one block. Row 0 is the current row.
-class TErrorRows {
-public:
-    TErrorRows(int rows, int cells);
-    int32_t* Row(int row, int channel) const { return rows_[row][channel]; }
-    // Clears row 0 and moves it to the end; every other row moves up by one.
-    void Rotate();
-
-private:
-    std::vector<int32_t> storage_;
-    int rowCount_;
-    int cells_;
-    int32_t* rows_[4][3] = {};
-};
-
 // Floyd-Steinberg: 7/16 to the next pixel, 3, 5 and 1 sixteenths to the row
-// below. One row per channel plus, per channel, the error carried to the next
-// pixel and the two terms that collect the row below's share.
+// below. GIF rendering keeps one by its own class, so that its calls go
+// straight to it; the other error-diffusion kinds are reached through
+// CreateDitherer.
 class TFloydSteinbergDitherer final : public TDitherEngine {
 public:
     TFloydSteinbergDitherer(int width, TColorLookup& lookup);
@@ -130,106 +115,15 @@ private:
     uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
                  uint8_t& outBlue);
 
-    TErrorRows errors_;
+    // One row of width + 2 cells per channel (red, green, blue), plus per
+    // channel the error carried to the next pixel and the two terms that
+    // collect the row below's share.
+    std::vector<int32_t> storage_;
+    int32_t* cells_[3];
     int cursor_ = 0;  // cell of the current pixel: x going right, x + 2 going left
     int32_t carried_[3] = {};
     int32_t below_[3] = {};
     int32_t belowPrevious_[3] = {};
-};
-
-// Kernels over this row and the two below, five cells wide, each subclass with
-// its weights and divisor.
-class T5by3Ditherer : public TDitherEngine {
-public:
-    using TDitherEngine::DitherPixel;
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                        uint8_t& outBlue) override;
-    void EndRow() override;
-
-protected:
-    friend class TDitherEngine;
-    T5by3Ditherer(int width, TColorLookup& lookup, int divisor);
-    template <typename LookupType>
-    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                 uint8_t& outBlue);
-    // Adds the kernel's multiples of the errors around the cursor.
-    virtual void SpreadError(const int32_t error[3]) = 0;
-
-    TErrorRows errors_;
-    int cursor_ = 2;  // cell x + 2 for pixel x
-    int direction2_ = 2;
-    int divisor_;
-};
-
-class TStuckiDitherer final : public T5by3Ditherer {
-public:
-    TStuckiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 42) {}
-    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
-
-protected:
-    void SpreadError(const int32_t error[3]) override;
-};
-
-class TSierraDitherer final : public T5by3Ditherer {
-public:
-    TSierraDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 32) {}
-    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
-
-protected:
-    void SpreadError(const int32_t error[3]) override;
-};
-
-// Jarvis, Judice and Ninke.
-class TJaJuNiDitherer final : public T5by3Ditherer {
-public:
-    TJaJuNiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 48) {}
-    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
-
-protected:
-    void SpreadError(const int32_t error[3]) override;
-};
-
-// Stevenson and Arce: four rows, cells at odd and even distances, divisor 200.
-class TSteveArcheDitherer final : public TDitherEngine {
-public:
-    TSteveArcheDitherer(int width, TColorLookup& lookup);
-    using TDitherEngine::DitherPixel;
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                        uint8_t& outBlue) override;
-    void EndRow() override;
-    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
-
-private:
-    friend class TDitherEngine;
-    template <typename LookupType>
-    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                 uint8_t& outBlue);
-
-    TErrorRows errors_;
-    int cursor_ = 3;  // cell x + 3 for pixel x
-    int direction2_ = 2;
-    int direction3_ = 3;
-};
-
-// Burkes: two rows, divisor 32.
-class TBurkesDitherer final : public TDitherEngine {
-public:
-    TBurkesDitherer(int width, TColorLookup& lookup);
-    using TDitherEngine::DitherPixel;
-    uint8_t DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                        uint8_t& outBlue) override;
-    void EndRow() override;
-    void DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_t* indices) override;
-
-private:
-    friend class TDitherEngine;
-    template <typename LookupType>
-    uint8_t Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                 uint8_t& outBlue);
-
-    TErrorRows errors_;
-    int cursor_ = 2;  // cell x + 2 for pixel x
-    int direction2_ = 2;
 };
 
 // The ditherer of a mode; nullptr for a mode outside dmNearest..dmBurkes.

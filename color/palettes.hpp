@@ -5,8 +5,9 @@
 
 namespace tamberlit {
 
-// 256 greys, entry i = (i, i, i), flags PC_NOCOLLAPSE.
-HPALETTE CreateGreyRampPalette();
+// The grey ramp (CreateGreyRampPalette: 256 greys, flags PC_NOCOLLAPSE) is
+// image/palette's, shared with the codecs that read grey pictures.
+
 // Black, white; flags PC_NOCOLLAPSE.
 HPALETTE CreateBlackWhitePalette();
 // Greys 0, 128, 192, 255 in that order; flags PC_NOCOLLAPSE.

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "formats/gif/gif_image.hpp"
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "image/exceptions.hpp"
 

@@ -308,7 +308,7 @@ void FileNameSeeds() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: seed_maker OUTPUT [GIF FILE]...\n");
+        std::fprintf(stderr, "usage: seed_maker OUTPUT [GIF FILE | FOLDER OF GIF FILES]...\n");
         return 2;
     }
     output = argv[1];
@@ -319,10 +319,23 @@ int main(int argc, char** argv) {
         JpegSeeds();
         GifSeeds();
         FileNameSeeds();
+        // GIF files named, and those below folders named, in name order.
+        std::vector<fs::path> gifs;
         for (int i = 2; i < argc; ++i) {
-            std::ifstream file(argv[i], std::ios::binary);
+            if (!fs::is_directory(argv[i])) {
+                gifs.emplace_back(argv[i]);
+                continue;
+            }
+            std::vector<fs::path> found;
+            for (const auto& entry : fs::recursive_directory_iterator(argv[i]))
+                if (entry.is_regular_file() && entry.path().extension() == ".gif") found.push_back(entry.path());
+            std::sort(found.begin(), found.end());
+            gifs.insert(gifs.end(), found.begin(), found.end());
+        }
+        for (const auto& gif : gifs) {
+            std::ifstream file(gif, std::ios::binary);
             const TBytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-            ExtractFrames(bytes, fs::path(argv[i]).stem().string());
+            ExtractFrames(bytes, gif.stem().string());
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "seed_maker: %s\n", error.what());

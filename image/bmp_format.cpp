@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <array>
 
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit::bmp {
 
 namespace {
-
-uint16_t U16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-uint32_t U32(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
-}
-int32_t I32(const uint8_t* bytes) { return static_cast<int32_t>(U32(bytes)); }
 
 // The longest header whose fields we read: BITMAPV5HEADER. Bytes beyond it
 // (in a header the lenient loader accepts) are skipped.
@@ -97,11 +92,11 @@ THeader ReadHeaders(TStream& stream, TReadMode mode, const TSizeLimits& limits) 
     THeader header;
     // The file size and the reserved fields are not used: many writers get
     // the file size wrong.
-    header.PixelOffset = U32(fileHeader + 10);
+    header.PixelOffset = LittleEndian32(fileHeader + 10);
 
     std::array<uint8_t, LongestKnownHeader> bytes{};
     stream.ReadBuffer(bytes.data(), 4);
-    header.HeaderSize = U32(bytes.data());
+    header.HeaderSize = LittleEndian32(bytes.data());
     if (!AcceptsHeaderSize(header.HeaderSize, mode)) RaiseInvalidBitmap();
     const uint32_t known = std::min(header.HeaderSize, LongestKnownHeader);
     stream.ReadBuffer(bytes.data() + 4, known - 4);
@@ -111,24 +106,24 @@ THeader ReadHeaders(TStream& stream, TReadMode mode, const TSizeLimits& limits) 
         stream.Seek(rest, TSeekOrigin::Current);
     }
 
-    const uint8_t* b = bytes.data();
+    TByteReader fields(bytes.data() + 4);
     if (header.Core()) {
-        header.Width = U16(b + 4);
-        header.Height = U16(b + 6);
-        header.Planes = U16(b + 8);
-        header.BitCount = U16(b + 10);
+        header.Width = fields.U16();
+        header.Height = fields.U16();
+        header.Planes = fields.U16();
+        header.BitCount = fields.U16();
     } else {
         // Fields a short OS/2 2.x header leaves out stay 0, as its documentation says.
-        header.Width = I32(b + 4);
-        header.Height = I32(b + 8);
-        header.Planes = U16(b + 12);
-        header.BitCount = U16(b + 14);
-        header.Compression = U32(b + 16);
-        header.ImageSize = U32(b + 20);
-        header.XPelsPerMeter = I32(b + 24);
-        header.YPelsPerMeter = I32(b + 28);
-        header.ColorsUsed = U32(b + 32);
-        header.ColorsImportant = U32(b + 36);
+        header.Width = fields.I32();
+        header.Height = fields.I32();
+        header.Planes = fields.U16();
+        header.BitCount = fields.U16();
+        header.Compression = fields.U32();
+        header.ImageSize = fields.U32();
+        header.XPelsPerMeter = fields.I32();
+        header.YPelsPerMeter = fields.I32();
+        header.ColorsUsed = fields.U32();
+        header.ColorsImportant = fields.U32();
     }
 
     Validate(header, mode, limits);
@@ -136,15 +131,18 @@ THeader ReadHeaders(TStream& stream, TReadMode mode, const TSizeLimits& limits) 
         switch (MaskPlace(header.HeaderSize, mode)) {
             case TMaskPlace::None: RaiseInvalidBitmap();
             case TMaskPlace::AfterHeader: {
-                uint8_t masks[MaskBytes];
-                stream.ReadBuffer(masks, sizeof masks);
-                for (int i = 0; i < 3; ++i) header.Masks[i] = U32(masks + 4 * i);
+                uint8_t bytesAfter[MaskBytes];
+                stream.ReadBuffer(bytesAfter, sizeof bytesAfter);
+                TByteReader masks(bytesAfter);
+                for (uint32_t& mask : header.Masks) mask = masks.U32();
                 break;
             }
-            case TMaskPlace::InHeader:
-                for (int i = 0; i < 3; ++i) header.Masks[i] = U32(b + 40 + 4 * i);
-                if (header.HeaderSize >= 56) header.AlphaMask = U32(b + 52);
+            case TMaskPlace::InHeader: {
+                TByteReader masks(bytes.data() + InfoHeaderSize);
+                for (uint32_t& mask : header.Masks) mask = masks.U32();
+                if (header.HeaderSize >= 56) header.AlphaMask = masks.U32();
                 break;
+            }
         }
     }
     return header;

@@ -6,33 +6,12 @@
 
 #include "image/bitmap.hpp"
 #include "image/bmp_format.hpp"
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 
 namespace tamberlit {
 
 namespace {
-
-// Little-endian fields into a buffer, one call per field.
-class THeaderWriter {
-public:
-    void U16(unsigned value) {
-        bytes_.push_back(static_cast<uint8_t>(value));
-        bytes_.push_back(static_cast<uint8_t>(value >> 8));
-    }
-    void U32(uint32_t value) {
-        U16(value & 0xFFFF);
-        U16(value >> 16);
-    }
-    void I32(int32_t value) { U32(static_cast<uint32_t>(value)); }
-    void Bytes(const void* data, size_t count) {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        bytes_.insert(bytes_.end(), bytes, bytes + count);
-    }
-    const std::vector<uint8_t>& Data() const { return bytes_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
 
 // The colour table written after the header.
 std::vector<TRGBQuad> TableToWrite(const TDIBSection& dib, const TBitmapImage& image, bool core) {
@@ -84,7 +63,7 @@ void TBitmap::WriteBMP(TStream& stream) {
     if (fileSize > std::numeric_limits<uint32_t>::max())
         throw EInvalidGraphicOperation("Bitmap image is too large for a BMP file");
 
-    THeaderWriter out;
+    TByteWriter out;
     // File header.
     out.Bytes("BM", 2);
     out.U32(static_cast<uint32_t>(fileSize));

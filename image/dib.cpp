@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
 
@@ -224,12 +225,7 @@ void ReadPixelsBGRA(const TDIBSection& dib, int y, int x0, int x1, uint8_t* quad
         case 16: {
             const TChannels channels = ChannelsOf(dib);
             for (int x = x0; x < x1; ++x, quads += 4) {
-                uint32_t pixel;
-                if (bits == 16) {
-                    pixel = uint32_t(row[2 * x]) | uint32_t(row[2 * x + 1]) << 8;
-                } else {
-                    std::memcpy(&pixel, row + 4 * x, 4);
-                }
+                const uint32_t pixel = bits == 16 ? LittleEndian16(row + 2 * x) : LittleEndian32(row + 4 * x);
                 quads[0] = channels.blue.Decode(pixel);
                 quads[1] = channels.green.Decode(pixel);
                 quads[2] = channels.red.Decode(pixel);
@@ -285,10 +281,9 @@ void WritePixelsBGRA(TDIBSection& dib, int y, int x0, int x1, const uint8_t* qua
                 const uint32_t pixel =
                     channels.red.Encode(quads[2]) | channels.green.Encode(quads[1]) | channels.blue.Encode(quads[0]);
                 if (bits == 16) {
-                    row[2 * x] = static_cast<uint8_t>(pixel);
-                    row[2 * x + 1] = static_cast<uint8_t>(pixel >> 8);
+                    PutLittleEndian16(row + 2 * x, static_cast<uint16_t>(pixel));
                 } else {
-                    std::memcpy(row + 4 * x, &pixel, 4);
+                    PutLittleEndian32(row + 4 * x, pixel);
                 }
             }
             return;

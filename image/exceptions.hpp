@@ -31,11 +31,6 @@ public:
     using Exception::Exception;
 };
 
-class EOutOfResources : public Exception {
-public:
-    using Exception::Exception;
-};
-
 class EOutOfMemory : public Exception {
 public:
     using Exception::Exception;

@@ -21,9 +21,7 @@ void TGraphic::LoadFile(const std::string& path) {
 }
 
 void TGraphic::SaveFile(const std::string& path) {
-    TAtomicFileWriter stream(path);
-    SaveToStream(stream);
-    stream.Commit();
+    SaveFileAtomically(path, [this](TStream& stream) { SaveToStream(stream); });
 }
 
 void TGraphic::Changed() {

@@ -37,7 +37,7 @@ public:
 
     // LoadFile opens the named file (TFileStream) and calls LoadFromStream;
     // SaveFile writes SaveToStream's bytes to a temporary file that then
-    // replaces the named file (TAtomicFileWriter).
+    // replaces the named file (SaveFileAtomically).
     virtual void LoadFile(const std::string& path);
     virtual void SaveFile(const std::string& path);
     virtual void LoadFromStream(TStream& stream) = 0;

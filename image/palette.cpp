@@ -69,6 +69,21 @@ uint32_t GetNearestPaletteIndex(const HPALETTE& palette, TColor color) {
     return NearestIndex(palette->Entries.data(), palette->Entries.size(), RedOf(color), GreenOf(color), BlueOf(color));
 }
 
+HPALETTE CreateGreyRampPalette(uint8_t flags) {
+    std::vector<TPaletteEntry> entries(256);
+    for (int i = 0; i < 256; ++i) entries[size_t(i)] = {uint8_t(i), uint8_t(i), uint8_t(i), flags};
+    return CreatePalette(std::move(entries));
+}
+
+std::vector<TPaletteEntry> ColorCubeEntries() {
+    std::vector<TPaletteEntry> entries;
+    entries.reserve(216);
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b) entries.push_back({uint8_t(51 * r), uint8_t(51 * g), uint8_t(51 * b), 0});
+    return entries;
+}
+
 namespace {
 
 // The static colours of an 8-bit system palette, first ten then last ten.
@@ -101,12 +116,12 @@ HPALETTE HalftonePalette() {
         std::vector<TPaletteEntry> entries;
         entries.reserve(256);
         for (int i = 0; i < 10; ++i) entries.push_back(staticColors[i]);
-        for (int r = 0; r < 6; ++r)
-            for (int g = 0; g < 6; ++g)
-                for (int b = 0; b < 6; ++b)
-                    entries.push_back({uint8_t(51 * r), uint8_t(51 * g), uint8_t(51 * b), 0});
-        // Greys between the cube's levels: 51 * k + {10, 20, 30, 40}... five steps
-        // per interval, skipping the cube's own levels.
+        const std::vector<TPaletteEntry> cube = ColorCubeEntries();
+        entries.insert(entries.end(), cube.begin(), cube.end());
+        // Twenty greys between the cube's grey levels: in each of the five
+        // intervals from 51 k to 51 (k + 1), the four levels 51 k + 10, 20, 30
+        // and 40 (fifths of the interval, rounded down), skipping the cube's
+        // own levels.
         for (int k = 0; k < 5; ++k)
             for (int step = 1; step <= 4; ++step) {
                 const auto level = uint8_t(51 * k + step * 51 / 5);

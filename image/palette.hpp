@@ -60,6 +60,14 @@ inline size_t PaletteEntryCount(const HPALETTE& palette) { return palette ? pale
 uint32_t GetNearestPaletteIndex(const HPALETTE& palette, TColor color);
 uint32_t NearestColorTableIndex(const TRGBQuad* table, size_t count, uint8_t red, uint8_t green, uint8_t blue);
 
+// The 256 grey levels, entry i = (i, i, i), each with the given flags: the
+// palette of 8-bit grey pictures (flags 0) and of the grey-ramp reduction
+// (PC_NOCOLLAPSE). Each call returns a new palette.
+HPALETTE CreateGreyRampPalette(uint8_t flags = PC_NOCOLLAPSE);
+// The 216-colour cube, red slowest: entry 36 r + 6 g + b = (51 r, 51 g, 51 b),
+// flags 0.
+std::vector<TPaletteEntry> ColorCubeEntries();
+
 // The 16 colours of the system palette (the classic VGA colours).
 HPALETTE SystemPalette16();
 // The window system's 20-colour default palette: ten static colours at each end

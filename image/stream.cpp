@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <optional>
 
 #include "image/exceptions.hpp"
 
@@ -63,6 +63,31 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     return copied;
 }
 
+// ---------------------------------------------------------------- memory
+
+namespace {
+
+// Read and Seek of the two streams over bytes in memory (TMemoryStream and
+// TMemoryViewStream): a position that may lie past the end, where reading
+// delivers nothing.
+size_t ReadMemory(const uint8_t* data, size_t size, size_t& position, void* buffer, size_t count) {
+    if (position >= size) return 0;
+    const size_t got = std::min(count, size - position);
+    std::memcpy(buffer, data + position, got);
+    position += got;
+    return got;
+}
+
+int64_t SeekMemory(size_t size, size_t& position, int64_t offset, TSeekOrigin origin) {
+    int64_t base = 0;
+    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position);
+    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size);
+    position = static_cast<size_t>(std::max<int64_t>(0, base + offset));
+    return static_cast<int64_t>(position);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- TMemoryStream
 
 void TMemoryStream::Reserve(size_t capacity) {
@@ -86,11 +111,7 @@ void TMemoryStream::Clear() {
 }
 
 size_t TMemoryStream::Read(void* buffer, size_t count) {
-    if (position_ >= size_) return 0;
-    const size_t got = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_.get() + position_, got);
-    position_ += got;
-    return got;
+    return ReadMemory(data_.get(), size_, position_, buffer, count);
 }
 
 size_t TMemoryStream::Write(const void* buffer, size_t count) {
@@ -104,13 +125,7 @@ size_t TMemoryStream::Write(const void* buffer, size_t count) {
     return count;
 }
 
-int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
-    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
-    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
-    return static_cast<int64_t>(position_);
-}
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) { return SeekMemory(size_, position_, offset, origin); }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
     const int64_t remaining = source.Remaining();
@@ -121,29 +136,16 @@ void TMemoryStream::LoadFromStream(TStream& source) {
     }
 }
 
-void TMemoryStream::LoadFromFile(const std::string& path) {
-    TFileStream file(path);
-    LoadFromStream(file);
-}
-
 // ---------------------------------------------------------------- TMemoryViewStream
 
 size_t TMemoryViewStream::Read(void* buffer, size_t count) {
-    if (position_ >= size_) return 0;
-    const size_t got = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_ + position_, got);
-    position_ += got;
-    return got;
+    return ReadMemory(data_, size_, position_, buffer, count);
 }
 
 size_t TMemoryViewStream::Write(const void*, size_t) { return 0; }
 
 int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = 0;
-    if (origin == TSeekOrigin::Current) base = static_cast<int64_t>(position_);
-    if (origin == TSeekOrigin::End) base = static_cast<int64_t>(size_);
-    position_ = static_cast<size_t>(std::max<int64_t>(0, base + offset));
-    return static_cast<int64_t>(position_);
+    return SeekMemory(size_, position_, offset, origin);
 }
 
 // ---------------------------------------------------------------- TFileStream
@@ -210,8 +212,12 @@ namespace {
 constexpr size_t writerBufferSize = 1 << 16;
 
 mode_t NewFileMode() {
-    // umask can only be read by setting it; do that once, before any thread
-    // could be creating files.
+    // umask can only be read by setting it, and the mask belongs to the whole
+    // process. It is read once, when the first writer is made (in a parallel
+    // batch possibly on a worker thread), and kept. Writers made meanwhile on
+    // other threads wait for it, as for any static initialisation, so none of
+    // our files is created while the mask is briefly 022; a file some other
+    // part of the process created in that moment would be.
     static const mode_t mode = [] {
         const mode_t mask = ::umask(022);
         ::umask(mask);
@@ -342,6 +348,26 @@ void TAtomicFileWriter::Commit() {
         throw EFCreateError("Cannot create file \"" + AbsolutePath(target_) + "\". " + SystemErrorText(error));
     }
     committed_ = true;
+}
+
+// ---------------------------------------------------------------- saving
+
+void SaveFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
+                        const TSaveFailureTexts& texts) {
+    std::optional<TAtomicFileWriter> file;
+    try {
+        file.emplace(path);
+    } catch (const EStreamError&) {
+        if (texts.Create.empty()) throw;
+        throw EFCreateError(texts.Create);
+    }
+    write(*file);
+    try {
+        file->Commit();
+    } catch (const EStreamError&) {
+        if (texts.Commit.empty()) throw;
+        throw EWriteError(texts.Commit);
+    }
 }
 
 }  // namespace tamberlit

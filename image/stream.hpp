@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,7 +58,6 @@ public:
     void Clear();
     // Reads the whole of source (from its current position) into this stream.
     void LoadFromStream(TStream& source);
-    void LoadFromFile(const std::string& path);
 
 private:
     std::unique_ptr<uint8_t[]> data_;
@@ -146,6 +146,19 @@ private:
     int64_t position_ = 0;  // logical position, including buffered bytes
     int64_t size_ = 0;
 };
+
+// What a codec calls the failures of the file itself, in place of the file
+// writer's own messages; an empty text keeps the writer's message.
+struct TSaveFailureTexts {
+    std::string Create;  // the file cannot be made: EFCreateError with this text
+    std::string Commit;  // it cannot be completed: EWriteError with this text
+};
+
+// The one way a picture is saved to a file: write puts the file's bytes into a
+// TAtomicFileWriter, which then replaces the named file; on any failure the
+// previous file stays as it was. Errors raised by write pass unchanged.
+void SaveFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
+                        const TSaveFailureTexts& texts = {});
 
 // The absolute form of a path, as error messages show it.
 std::string AbsolutePath(const std::string& path);

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_internal.hpp"
+#include "image/byte_order.hpp"
 
 namespace tamberlit {
 
@@ -16,6 +17,35 @@ constexpr uint64_t stringOverhead = 32;
 template <class T>
 std::unique_ptr<TGIFExtension> CreateExtension(TGIFSubImage& frame) {
     return std::make_unique<T>(frame);
+}
+
+// Data sub-blocks as strings (one per sub-block) up to the zero-length block.
+void ReadSubBlockStrings(TGIFReader& reader, std::vector<std::string>& strings, TGIFImage& image) {
+    strings.clear();
+    for (int size = reader.ReadByte(); size > 0; size = reader.ReadByte()) {
+        image.ChargeDecoded(static_cast<uint64_t>(size) + stringOverhead);
+        std::string text(static_cast<size_t>(size), '\0');
+        reader.ReadExact(text.data(), text.size());
+        strings.push_back(std::move(text));
+    }
+}
+
+// Bytes as data sub-blocks of at most 255 bytes; nothing for no bytes.
+void WriteSubBlocks(TStream& stream, const uint8_t* bytes, size_t count) {
+    for (size_t at = 0; at < count;) {
+        const size_t size = std::min<size_t>(255, count - at);
+        WriteByte(stream, static_cast<uint8_t>(size));
+        stream.WriteBuffer(bytes + at, size);
+        at += size;
+    }
+}
+
+// Each string as data sub-blocks of 255 bytes and a last shorter one (an empty
+// string writes none), then one zero-length block.
+void WriteSubBlockStrings(TStream& stream, const std::vector<std::string>& strings) {
+    for (const std::string& text : strings)
+        WriteSubBlocks(stream, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    WriteByte(stream, 0);
 }
 
 // The base class of any extension answers itself.
@@ -111,16 +141,6 @@ const TGIFExtensionClass* ResolveExtensionClass(TGIFReader& reader) {
     return found;
 }
 
-void ReadSubBlockStrings(TGIFReader& reader, std::vector<std::string>& strings, TGIFImage& image) {
-    strings.clear();
-    for (int size = reader.ReadByte(); size > 0; size = reader.ReadByte()) {
-        image.ChargeDecoded(static_cast<uint64_t>(size) + stringOverhead);
-        std::string text(static_cast<size_t>(size), '\0');
-        reader.ReadExact(text.data(), text.size());
-        strings.push_back(std::move(text));
-    }
-}
-
 // ---------------------------------------------------------------- TGIFExtension
 
 TGIFExtension::TGIFExtension(TGIFSubImage& frame) : TGIFItem(frame.Image()), frame_(&frame) {}
@@ -133,16 +153,23 @@ void TGIFExtension::Load(TGIFReader& reader) {
     LoadData(reader);
 }
 
+void TGIFExtension::Save(TStream& stream) {
+    WriteRecord(stream, TByteWriter().U8(GIFExtensionIntroducer).U8(ExtensionLabel()));
+    SaveData(stream);
+}
+
 // ---------------------------------------------------------------- graphic control
 
 TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage& frame) : TGIFExtension(frame) {
-    if (!frame.graphicControl_) frame.graphicControl_ = this;
+    TGIFGraphicControlExtension*& first = TGIFInternals::GraphicControl(frame);
+    if (!first) first = this;
 }
 
 TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
     TGIFSubImage& frame = Frame();
-    if (Transparent()) frame.transparent_ = false;
-    if (frame.graphicControl_ == this) frame.graphicControl_ = nullptr;
+    if (Transparent()) TGIFInternals::SetTransparent(frame, false);
+    TGIFGraphicControlExtension*& first = TGIFInternals::GraphicControl(frame);
+    if (first == this) first = nullptr;
 }
 
 const TGIFExtensionClass& TGIFGraphicControlExtension::ExtensionClass() const {
@@ -162,9 +189,9 @@ void TGIFGraphicControlExtension::SetTransparent(bool transparent) {
     record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~0x01) | (transparent ? 0x01 : 0));
     // As when read: any transparent graphic control marks the frame.
     if (transparent)
-        Frame().transparent_ = true;
-    else if (Frame().graphicControl_ == this)
-        Frame().transparent_ = false;
+        TGIFInternals::SetTransparent(Frame(), true);
+    else if (Frame().GraphicControlExtension() == this)
+        TGIFInternals::SetTransparent(Frame(), false);
 }
 
 void TGIFGraphicControlExtension::SetUserInput(bool userInput) {
@@ -179,23 +206,33 @@ void TGIFGraphicControlExtension::SetDelay(int delay) { record_.Delay = static_c
 
 void TGIFGraphicControlExtension::LoadData(TGIFReader& reader) {
     // Read as one record: a short read replaces only the bytes that arrived.
-    uint8_t bytes[6] = {record_.BlockSize,
-                        record_.PackedFields,
-                        static_cast<uint8_t>(record_.Delay),
-                        static_cast<uint8_t>(record_.Delay >> 8),
-                        record_.TransparentColorIndex,
+    uint8_t bytes[6] = {record_.BlockSize, record_.PackedFields, 0, 0, record_.TransparentColorIndex,
                         record_.Terminator};
+    PutLittleEndian16(bytes + 2, record_.Delay);
     const size_t got = reader.Read(bytes, sizeof bytes);
-    record_.BlockSize = bytes[0];
-    record_.PackedFields = bytes[1];
-    record_.Delay = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
-    record_.TransparentColorIndex = bytes[4];
-    record_.Terminator = bytes[5];
+    TByteReader fields(bytes);
+    record_.BlockSize = fields.U8();
+    record_.PackedFields = fields.U8();
+    record_.Delay = fields.U16();
+    record_.TransparentColorIndex = fields.U8();
+    record_.Terminator = fields.U8();
     if (got < sizeof bytes) {
         ReportWarning(gsWarning, GIFText::PrematureEndOfData);
         return;
     }
-    if (Transparent()) Frame().transparent_ = true;
+    if (Transparent()) TGIFInternals::SetTransparent(Frame(), true);
+}
+
+// The block size and terminator are written as GIF89a fixes them (4 and 0),
+// whatever a damaged file held: other decoders read exactly that many bytes.
+void TGIFGraphicControlExtension::SaveData(TStream& stream) {
+    TByteWriter fields;
+    fields.U8(4)
+        .U8(record_.PackedFields)
+        .U16(record_.Delay)
+        .U8(record_.TransparentColorIndex)
+        .U8(0);
+    WriteRecord(stream, fields);
 }
 
 // ---------------------------------------------------------------- plain text
@@ -205,17 +242,32 @@ const TGIFExtensionClass& TGIFTextExtension::ExtensionClass() const { return GIF
 void TGIFTextExtension::LoadData(TGIFReader& reader) {
     uint8_t bytes[13];
     reader.ReadExact(bytes, sizeof bytes);
-    auto word = [&](int offset) { return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8); };
-    record_.BlockSize = bytes[0];
-    record_.Left = word(1);
-    record_.Top = word(3);
-    record_.Width = word(5);
-    record_.Height = word(7);
-    record_.CellWidth = bytes[9];
-    record_.CellHeight = bytes[10];
-    record_.ForegroundColorIndex = bytes[11];
-    record_.BackgroundColorIndex = bytes[12];
+    TByteReader fields(bytes);
+    record_.BlockSize = fields.U8();
+    record_.Left = fields.U16();
+    record_.Top = fields.U16();
+    record_.Width = fields.U16();
+    record_.Height = fields.U16();
+    record_.CellWidth = fields.U8();
+    record_.CellHeight = fields.U8();
+    record_.ForegroundColorIndex = fields.U8();
+    record_.BackgroundColorIndex = fields.U8();
     ReadSubBlockStrings(reader, Text, Image());
+}
+
+void TGIFTextExtension::SaveData(TStream& stream) {
+    TByteWriter fields;
+    fields.U8(12)
+        .U16(record_.Left)
+        .U16(record_.Top)
+        .U16(record_.Width)
+        .U16(record_.Height)
+        .U8(record_.CellWidth)
+        .U8(record_.CellHeight)
+        .U8(record_.ForegroundColorIndex)
+        .U8(record_.BackgroundColorIndex);
+    WriteRecord(stream, fields);
+    WriteSubBlockStrings(stream, Text);
 }
 
 // ---------------------------------------------------------------- comment
@@ -223,6 +275,8 @@ void TGIFTextExtension::LoadData(TGIFReader& reader) {
 const TGIFExtensionClass& TGIFCommentExtension::ExtensionClass() const { return GIFCommentExtensionClass; }
 
 void TGIFCommentExtension::LoadData(TGIFReader& reader) { ReadSubBlockStrings(reader, Comment, Image()); }
+
+void TGIFCommentExtension::SaveData(TStream& stream) { WriteSubBlockStrings(stream, Comment); }
 
 // ---------------------------------------------------------------- application
 
@@ -250,8 +304,15 @@ void TGIFApplicationExtension::LoadData(TGIFReader& reader) {
     ReadAppData(reader);
 }
 
+void TGIFApplicationExtension::SaveData(TStream& stream) {
+    WriteRecord(stream, TByteWriter().U8(11).Bytes(Identifier.data(), Identifier.size()));
+    WriteAppData(stream);
+}
+
 // An application block whose size the resolution did not accept has no reader.
 void TGIFApplicationExtension::ReadAppData(TGIFReader&) { RaiseGIFError(GIFText::UnsupportedAppExtBlockSize); }
+
+void TGIFApplicationExtension::WriteAppData(TStream& stream) { WriteByte(stream, 0); }
 
 const TGIFExtensionClass& TGIFUnknownAppExtension::ExtensionClass() const { return GIFUnknownAppExtensionClass; }
 
@@ -264,6 +325,13 @@ void TGIFUnknownAppExtension::ReadAppData(TGIFReader& reader) {
         reader.ReadExact(block.Data.data(), block.Data.size());
         Blocks.push_back(std::move(block));
     }
+}
+
+// Blocks are written as sub-blocks of their bytes: an empty block would end
+// the data early and one above 255 bytes cannot be a single sub-block.
+void TGIFUnknownAppExtension::WriteAppData(TStream& stream) {
+    for (const TGIFBlock& block : Blocks) WriteSubBlocks(stream, block.Data.data(), block.Data.size());
+    WriteByte(stream, 0);
 }
 
 TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage& frame) : TGIFApplicationExtension(frame) {
@@ -285,7 +353,7 @@ void TGIFAppExtNSLoop::ReadAppData(TGIFReader& reader) {
                 if (size < 3) RaiseGIFError(GIFText::InvalidGIFData);
                 uint8_t bytes[2];
                 reader.ReadExact(bytes, 2);
-                Loops = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+                Loops = LittleEndian16(bytes);
                 reader.Skip(size - 3);
                 break;
             }
@@ -293,14 +361,20 @@ void TGIFAppExtNSLoop::ReadAppData(TGIFReader& reader) {
                 if (size < 5) RaiseGIFError(GIFText::InvalidGIFData);
                 uint8_t bytes[4];
                 reader.ReadExact(bytes, 4);
-                BufferSize = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-                             uint32_t(bytes[3]) << 24;
+                BufferSize = LittleEndian32(bytes);
                 reader.Skip(size - 5);
                 break;
             }
             default: reader.Skip(size - 1); break;
         }
     }
+}
+
+void TGIFAppExtNSLoop::WriteAppData(TStream& stream) {
+    TByteWriter bytes;
+    bytes.U8(3).U8(1).U16(Loops);
+    if (BufferSize != 0) bytes.U8(5).U8(2).U32(BufferSize);
+    WriteRecord(stream, bytes.U8(0));
 }
 
 // ---------------------------------------------------------------- TGIFExtensionList
@@ -330,6 +404,10 @@ void TGIFExtensionList::Load(TGIFReader& reader) {
         if (byte < 0) return;
     }
     reader.StepBack();
+}
+
+void TGIFExtensionList::Save(TStream& stream) const {
+    for (const auto& extension : items_) extension->Save(stream);
 }
 
 }  // namespace tamberlit

@@ -16,10 +16,6 @@ namespace tamberlit {
 class TGIFSubImage;
 class TGIFExtension;
 
-inline constexpr uint8_t GIFExtensionIntroducer = 0x21;  // '!'
-inline constexpr uint8_t GIFImageSeparator = 0x2C;       // ','
-inline constexpr uint8_t GIFTrailer = 0x3B;              // ';'
-
 inline constexpr uint8_t GIFLabelPlainText = 0x01;
 inline constexpr uint8_t GIFLabelGraphicControl = 0xF9;
 inline constexpr uint8_t GIFLabelComment = 0xFE;
@@ -95,7 +91,7 @@ protected:
     void SaveData(TStream& stream) override;
 
 private:
-    friend class TGIFSubImage;  // follows re-mapped colour indices
+    friend class TGIFInternals;
     TRecord record_;
 };
 
@@ -225,11 +221,5 @@ extern const TGIFExtensionClass GIFCommentExtensionClass;
 extern const TGIFExtensionClass GIFApplicationExtensionClass;
 extern const TGIFExtensionClass GIFUnknownAppExtensionClass;
 extern const TGIFExtensionClass GIFAppExtNSLoopClass;
-
-// Data sub-blocks as strings (one per sub-block) up to the zero-length block.
-void ReadSubBlockStrings(TGIFReader& reader, std::vector<std::string>& strings, TGIFImage& image);
-// Each string as data sub-blocks of 255 bytes and a last shorter one (an empty
-// string writes none), then one zero-length block.
-void WriteSubBlockStrings(TStream& stream, const std::vector<std::string>& strings);
 
 }  // namespace tamberlit

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "formats/gif/gif_writer.hpp"
+#include "formats/gif/gif_lzw_encoder.hpp"
 
 namespace tamberlit {
 

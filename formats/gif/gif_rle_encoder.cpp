@@ -11,7 +11,7 @@
 // repeated. The code size grows exactly when the decoder's does, since both
 // count the codes since the last clear code.
 
-#include "formats/gif/gif_writer.hpp"
+#include "formats/gif/gif_rle_encoder.hpp"
 
 namespace tamberlit {
 

@@ -27,6 +27,7 @@
 
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
+#include "image/scope_guard.hpp"
 
 namespace tamberlit {
 
@@ -272,19 +273,6 @@ void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_
         static_cast<long>(std::min<uint64_t>(MaxJPEGLibraryMemory(limits), std::numeric_limits<long>::max()));
 }
 
-// Destroys the library object (a no-op for one never created: the record
-// starts zeroed), also when an error passes.
-class TDecompressorGuard {
-public:
-    explicit TDecompressorGuard(TDecompressor& decompressor) : decompressor_(decompressor) {}
-    ~TDecompressorGuard() { jpeg_destroy_decompress(&decompressor_.info); }
-    TDecompressorGuard(const TDecompressorGuard&) = delete;
-    TDecompressorGuard& operator=(const TDecompressorGuard&) = delete;
-
-private:
-    TDecompressor& decompressor_;
-};
-
 // ---- the calls into the library; plain frames only (see the top of the file)
 
 bool RunReadHeader(TDecompressor& decompressor) {
@@ -393,17 +381,6 @@ struct TCompressor {
 };
 static_assert(std::is_trivially_destructible_v<TCompressor>);
 
-class TCompressorGuard {
-public:
-    explicit TCompressorGuard(TCompressor& compressor) : compressor_(compressor) {}
-    ~TCompressorGuard() { jpeg_destroy_compress(&compressor_.info); }
-    TCompressorGuard(const TCompressorGuard&) = delete;
-    TCompressorGuard& operator=(const TCompressorGuard&) = delete;
-
-private:
-    TCompressor& compressor_;
-};
-
 bool RunCompress(TCompressor& compressor, const TJPEGSettings& settings, JDIMENSION width, JDIMENSION height,
                  JSAMPROW* rows) {
     if (setjmp(compressor.error.jump) != 0) return false;
@@ -435,7 +412,8 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
     TDecompressor decompressor{};
     // The header alone: no coefficient is kept, the default limit is enough.
     PrepareDecompressor(decompressor, data, size, TSizeLimits{});
-    TDecompressorGuard guard(decompressor);
+    // Destroying a library object never created is a no-op: the record starts zeroed.
+    TScopeGuard destroy([&decompressor] { jpeg_destroy_decompress(&decompressor.info); });
     if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
     const jpeg_decompress_struct& info = decompressor.info;
     TJPEGHeader header;
@@ -449,7 +427,7 @@ TJPEGHeader ReadJPEGHeader(const uint8_t* data, size_t size) {
 TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& settings, TBitmap& bitmap) {
     TDecompressor decompressor{};
     PrepareDecompressor(decompressor, data, size, bitmap.Limits);
-    TDecompressorGuard guard(decompressor);
+    TScopeGuard destroy([&decompressor] { jpeg_destroy_decompress(&decompressor.info); });
     if (!RunReadHeader(decompressor)) RaiseDecodeError(decompressor);
     // The library keeps the whole picture's coefficients for a multi-scan file
     // even when it scales the output down, so the limit applies to the file's
@@ -465,14 +443,7 @@ TRowsPresent DecodeJPEG(const uint8_t* data, size_t size, const TJPEGSettings& s
     const bool oneComponent = info.output_components == 1;
     if (!oneComponent && info.output_components != 3) throw EJPEG(JERR_CONVERSION_NOTIMPL);
     bitmap.NewImage(width, height, oneComponent ? Px8 : Px24);
-    if (oneComponent && !info.quantize_colors) {
-        std::vector<TPaletteEntry> grey(256);
-        for (int level = 0; level < 256; ++level) {
-            const auto value = static_cast<uint8_t>(level);
-            grey[level] = TPaletteEntry{value, value, value, 0};
-        }
-        bitmap.SetPalette(CreatePalette(std::move(grey)));
-    }
+    if (oneComponent && !info.quantize_colors) bitmap.SetPalette(CreateGreyRampPalette(0));
     // One pointer per row: the library fills the bitmap's rows in place, top
     // row first, whatever the stride or the number of rows (one-row pictures
     // included).
@@ -516,7 +487,7 @@ void CompressJPEG(TBitmap& bitmap, const TJPEGSettings& settings, TStream& outpu
     destination.pub.term_destination = TermDestination;
     destination.stream = &output;
     destination.failure = &failure;
-    TCompressorGuard guard(compressor);
+    TScopeGuard destroy([&compressor] { jpeg_destroy_compress(&compressor.info); });
     if (!RunCompress(compressor, settings, static_cast<JDIMENSION>(source.Width()), static_cast<JDIMENSION>(height),
                      rows.data())) {
         if (failure) std::rethrow_exception(failure);

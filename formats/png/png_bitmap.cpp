@@ -32,20 +32,11 @@ void TPNGBitmap::LoadFile(const std::string& path) {
 }
 
 void TPNGBitmap::SaveFile(const std::string& path) {
-    std::optional<TAtomicFileWriter> file;
-    try {
-        file.emplace(path);
-    } catch (const EStreamError&) {
-        throw EFCreateError(OpeningErrorText(path));
-    }
-    WritePngImage(*this, *file);
-    try {
-        file->Commit();
-    } catch (const EStreamError&) {
-        // A failed flush or rename is a failed write of this file; the old
-        // file is still in place.
-        throw EWriteError("Error Writing PNG File!");
-    }
+    // As in loading, the codec's own messages without the system's reason. A
+    // failed flush or rename is a failed write of this file; the old file is
+    // still in place.
+    SaveFileAtomically(path, [this](TStream& stream) { WritePngImage(*this, stream); },
+                       {OpeningErrorText(path), "Error Writing PNG File!"});
 }
 
 }  // namespace tamberlit

@@ -11,6 +11,7 @@
 #include "formats/png/png_library.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
+#include "image/scope_guard.hpp"
 
 namespace tamberlit {
 
@@ -235,17 +236,6 @@ TRowsRead ReadRowsSection(TReadContext& context, png_bytepp rows) {
     return TRowsRead::ToTheEnd;
 }
 
-class TReadStateGuard {
-public:
-    explicit TReadStateGuard(TReadContext& context) : context_(context) {}
-    ~TReadStateGuard() { png_destroy_read_struct(&context_.Png, &context_.Info, nullptr); }
-    TReadStateGuard(const TReadStateGuard&) = delete;
-    TReadStateGuard& operator=(const TReadStateGuard&) = delete;
-
-private:
-    TReadContext& context_;
-};
-
 }  // namespace
 
 void ReadPngImage(TStream& stream, TBitmap& bitmap) {
@@ -259,7 +249,7 @@ void ReadPngImage(TStream& stream, TBitmap& bitmap) {
     // its state for a version text it does not share its major and minor with.
     context.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context.Error, RaisePngError, IgnorePngWarning);
     if (context.Png == nullptr) RaiseReadError();
-    TReadStateGuard guard(context);
+    TScopeGuard destroyState([&context] { png_destroy_read_struct(&context.Png, &context.Info, nullptr); });
     context.Info = png_create_info_struct(context.Png);
     if (context.Info == nullptr) RaiseReadError();
 

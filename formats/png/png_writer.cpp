@@ -5,6 +5,7 @@
 
 #include "formats/png/png_library.hpp"
 #include "image/exceptions.hpp"
+#include "image/scope_guard.hpp"
 
 namespace tamberlit {
 
@@ -69,17 +70,6 @@ bool WriteSection(TWriteContext& context) {
     return true;
 }
 
-class TWriteStateGuard {
-public:
-    explicit TWriteStateGuard(TWriteContext& context) : context_(context) {}
-    ~TWriteStateGuard() { png_destroy_write_struct(&context_.Png, &context_.Info); }
-    TWriteStateGuard(const TWriteStateGuard&) = delete;
-    TWriteStateGuard& operator=(const TWriteStateGuard&) = delete;
-
-private:
-    TWriteContext& context_;
-};
-
 }  // namespace
 
 void WritePngImage(TBitmap& bitmap, TStream& stream) {
@@ -112,7 +102,7 @@ void WritePngImage(TBitmap& bitmap, TStream& stream) {
     // its state for a version text it does not share its major and minor with.
     context.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context.Error, RaisePngError, IgnorePngWarning);
     if (context.Png == nullptr) RaiseWriteError();
-    TWriteStateGuard guard(context);
+    TScopeGuard destroyState([&context] { png_destroy_write_struct(&context.Png, &context.Info); });
     context.Info = png_create_info_struct(context.Png);
     if (context.Info == nullptr) RaiseWriteError();
     if (!WriteSection(context)) RaiseWriteError();

@@ -47,8 +47,6 @@ struct TTGAHeader {
     void Encode(uint8_t* bytes) const;
 };
 
-class TTGASource;
-
 class TTGAFile {
 public:
     TTGAFile() = default;
@@ -82,16 +80,6 @@ public:
     TTGAHeader Header;  // as read, or as last written
     TBitmap Bitmap;
     TRowsPresent RowsPresent;  // as read
-
-private:
-    void ReadHeader(TTGASource& source);
-    HPALETTE ReadColorMap(TTGASource& source) const;
-    void ReadPixels(TTGASource& source);
-
-    void CheckWritableSize() const;
-    void PrepareHeader();
-    void WriteHeader(TStream& stream);
-    void WritePixels(TStream& stream);
 };
 
 // A bitmap that loads TGA data; everything else, saving included, is TBitmap's.

@@ -1,5 +1,7 @@
 // The reading road of TTGAFile: header, image ID, colour map, then the rows,
 // uncompressed or run-length encoded, decoded straight into the bitmap rows.
+// One read is a small context (the stream, the header, the bitmap it fills)
+// and one function per step.
 
 #include <algorithm>
 #include <cstring>
@@ -8,10 +10,13 @@
 #include <vector>
 
 #include "formats/tga/tga_file.hpp"
+#include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
 #include "image/limits.hpp"
 
 namespace tamberlit {
+
+namespace {
 
 // The stream from position 0 on, read in blocks. A read past the end delivers
 // nothing and is no error: a TGA file whose data ends early still loads, and
@@ -93,8 +98,6 @@ private:
     bool ended_ = false;
 };
 
-namespace {
-
 constexpr uint8_t DescriptorRightToLeft = 0x10;
 constexpr uint8_t DescriptorTopToBottom = 0x20;
 
@@ -164,19 +167,10 @@ size_t PixelBytes(TPixelFormat format) { return static_cast<size_t>(BitCountOf(f
 // A 16-bit word's 5-bit channels widened by a shift: 31 becomes 248, as the
 // format document describes them (each channel is a 5-bit intensity).
 void Expand16(const uint8_t* stored, uint8_t* blue, uint8_t* green, uint8_t* red) {
-    const unsigned word = stored[0] | stored[1] << 8;
+    const unsigned word = LittleEndian16(stored);
     *blue = static_cast<uint8_t>((word & 31) << 3);
     *green = static_cast<uint8_t>(((word >> 5) & 31) << 3);
     *red = static_cast<uint8_t>(((word >> 10) & 31) << 3);
-}
-
-HPALETTE GreyRamp() {
-    std::vector<TPaletteEntry> entries(256);
-    for (unsigned i = 0; i < 256; ++i) {
-        const auto level = static_cast<uint8_t>(i);
-        entries[i] = {level, level, level, 0};
-    }
-    return CreatePalette(std::move(entries));
 }
 
 void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
@@ -189,8 +183,6 @@ void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
     for (size_t x = 0; x < width / 2; ++x, left += pixelBytes, right -= pixelBytes)
         std::swap_ranges(left, left + pixelBytes, right);
 }
-
-}  // namespace
 
 // Turns the file's pixel data into bitmap rows, one row per call. The TGA 2.0
 // document asks writers to end run-length packets at row ends, but many
@@ -308,37 +300,14 @@ private:
     uint8_t scratch_[ChunkPixels * 2] = {};
 };
 
-void TTGAFile::LoadFromStream(TStream& stream) {
-    TTGASource source(stream);
-    TBitmap previous;  // shares the pixels: no copy
-    if (!Bitmap.Empty()) previous.CopyFrom(&Bitmap);
-    ReadHeader(source);
-    try {
-        ReadPixels(source);
-    } catch (...) {
-        Bitmap.CopyFrom(previous.Empty() ? nullptr : &previous);
-        throw;
-    }
-}
-
-void TTGAFile::ReadHeader(TTGASource& source) {
-    // A short header is no error of its own: the bytes it lacks keep their
-    // value (zero in a fresh object), and a zero image type is refused below.
-    uint8_t bytes[TTGAHeader::Size];
-    Header.Encode(bytes);
-    source.Read(bytes, sizeof bytes);
-    Header.Decode(bytes);
-    source.Skip(Header.IDLength);
-
-    if (!IsReadableImageType(Header.ImageType)) throw ETGA();
-    const TPixelFormat format = PixelFormatOf(StoredPixelOf(Header));
-    Bitmap.Limits.CheckSize(Header.Width, Header.Height);
-
-    HPALETTE palette = Header.ColorMapType != 0 ? ReadColorMap(source) : nullptr;
-    if (!palette && format == Px8) palette = GreyRamp();
-    Bitmap.NewImage(Header.Width, Header.Height, format);
-    if (palette) Bitmap.SetPalette(palette);
-}
+// What one read works on: the stream through its block reader, and the
+// file's header, bitmap and row count, which the steps fill in.
+struct TTGAReadContext {
+    TTGASource Source;
+    TTGAHeader& Header;
+    TBitmap& Bitmap;
+    TRowsPresent& RowsPresent;
+};
 
 // The colour map goes into a 256-entry palette from its first entry index on.
 // Entries of 15 and 16 bits are 5-5-5 words, 24 bits blue, green, red, 32 bits
@@ -346,13 +315,15 @@ void TTGAFile::ReadHeader(TTGASource& source) {
 // sizes and entries at 256 and beyond are stepped over, so the pixel data is
 // always found right after the map; palette entries the file does not give
 // stay black.
-HPALETTE TTGAFile::ReadColorMap(TTGASource& source) const {
+HPALETTE ReadColorMap(TTGAReadContext& context) {
+    const TTGAHeader& header = context.Header;
+    TTGASource& source = context.Source;
     std::vector<TPaletteEntry> entries(256);
-    const unsigned size = Header.ColorMapEntrySize;
+    const unsigned size = header.ColorMapEntrySize;
     const size_t entryBytes = (size + 7) / 8;
     const bool readable = size == 15 || size == 16 || size == 24 || size == 32;
-    const unsigned first = Header.ColorMapFirstEntry;
-    const unsigned length = Header.ColorMapLength;
+    const unsigned first = header.ColorMapFirstEntry;
+    const unsigned length = header.ColorMapLength;
     if (!readable || first >= 256) {
         source.Skip(uint64_t{length} * entryBytes);
         return CreatePalette(std::move(entries));
@@ -374,25 +345,62 @@ HPALETTE TTGAFile::ReadColorMap(TTGASource& source) const {
     return CreatePalette(std::move(entries));
 }
 
-void TTGAFile::ReadPixels(TTGASource& source) {
-    const size_t width = Header.Width;
-    const int height = Header.Height;
-    RowsPresent = {height, height};
+void ReadHeader(TTGAReadContext& context) {
+    TTGAHeader& header = context.Header;
+    // A short header is no error of its own: the bytes it lacks keep their
+    // value (zero in a fresh object), and a zero image type is refused below.
+    uint8_t bytes[TTGAHeader::Size];
+    header.Encode(bytes);
+    context.Source.Read(bytes, sizeof bytes);
+    header.Decode(bytes);
+    context.Source.Skip(header.IDLength);
+
+    if (!IsReadableImageType(header.ImageType)) throw ETGA();
+    const TPixelFormat format = PixelFormatOf(StoredPixelOf(header));
+    context.Bitmap.Limits.CheckSize(header.Width, header.Height);
+
+    HPALETTE palette = header.ColorMapType != 0 ? ReadColorMap(context) : nullptr;
+    if (!palette && format == Px8) palette = CreateGreyRampPalette(0);
+    context.Bitmap.NewImage(header.Width, header.Height, format);
+    if (palette) context.Bitmap.SetPalette(palette);
+}
+
+void ReadPixels(TTGAReadContext& context) {
+    const TTGAHeader& header = context.Header;
+    TRowsPresent& rowsPresent = context.RowsPresent;
+    const size_t width = header.Width;
+    const int height = header.Height;
+    rowsPresent = {height, height};
     if (width == 0 || height == 0) return;
-    TTGARowDecoder decoder(source, StoredPixelOf(Header), IsRunLengthEncoded(Header.ImageType), width);
-    const bool topDown = (Header.Descriptor & DescriptorTopToBottom) != 0;
-    const bool mirrored = (Header.Descriptor & DescriptorRightToLeft) != 0;
+    TTGARowDecoder decoder(context.Source, StoredPixelOf(header), IsRunLengthEncoded(header.ImageType), width);
+    const bool topDown = (header.Descriptor & DescriptorTopToBottom) != 0;
+    const bool mirrored = (header.Descriptor & DescriptorRightToLeft) != 0;
     for (int i = 0; i < height; ++i) {
-        uint8_t* row = Bitmap.RowAddress(topDown ? i : height - 1 - i);
+        uint8_t* row = context.Bitmap.RowAddress(topDown ? i : height - 1 - i);
         const bool complete = decoder.DecodeRow(row);
         if (mirrored) MirrorRow(row, width, decoder.PixelSize());
         // The rows after the end of the data stay zero.
         if (!complete) {
-            RowsPresent.Present = i;
+            rowsPresent.Present = i;
             break;
         }
     }
-    CheckRowsPresent(RowsPresent.Present, RowsPresent.Total);
+    CheckRowsPresent(rowsPresent.Present, rowsPresent.Total);
+}
+
+}  // namespace
+
+void TTGAFile::LoadFromStream(TStream& stream) {
+    TTGAReadContext context{TTGASource(stream), Header, Bitmap, RowsPresent};
+    TBitmap previous;  // shares the pixels: no copy
+    if (!Bitmap.Empty()) previous.CopyFrom(&Bitmap);
+    ReadHeader(context);
+    try {
+        ReadPixels(context);
+    } catch (...) {
+        Bitmap.CopyFrom(previous.Empty() ? nullptr : &previous);
+        throw;
+    }
 }
 
 }  // namespace tamberlit

@@ -89,16 +89,10 @@ inline std::string StraceUnavailable() {
 
 // A picture whose pixels differ from each other and, by seed, from another's.
 inline void PaintPicture(TBitmap& bitmap, int width, int height, int seed) {
-    bitmap.NewImage(width, height, Px32);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            row[4 * x + 0] = static_cast<uint8_t>(x * 7 + seed);
-            row[4 * x + 1] = static_cast<uint8_t>(y * 13 + seed);
-            row[4 * x + 2] = static_cast<uint8_t>(x * y + seed);
-            row[4 * x + 3] = static_cast<uint8_t>(x + y + seed);
-        }
-    }
+    PaintPixels(bitmap, width, height, Px32, [seed](int x, int y, int channel) {
+        const int values[4] = {x * 7, y * 13, x * y, x + y};
+        return values[channel] + seed;
+    });
 }
 
 inline void SaveTgaFile(TBitmap& bitmap, const std::string& path) {

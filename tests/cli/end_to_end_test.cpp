@@ -31,18 +31,10 @@ TRun RunCli(const std::vector<std::string>& arguments) {
 
 // A picture whose every pixel differs and whose alpha runs through all values.
 void Paint(TBitmap& bitmap, TPixelFormat format, int width, int height, int seed) {
-    bitmap.NewImage(width, height, format);
-    const int step = format == Px32 ? 4 : 3;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            uint8_t* pixel = row + step * x;
-            pixel[0] = static_cast<uint8_t>(x * 7 + seed);
-            pixel[1] = static_cast<uint8_t>(y * 13 + seed);
-            pixel[2] = static_cast<uint8_t>(x * y + seed);
-            if (step == 4) pixel[3] = static_cast<uint8_t>(x + y * width);
-        }
-    }
+    PaintPixels(bitmap, width, height, format, [seed, width](int x, int y, int channel) {
+        const int values[4] = {x * 7 + seed, y * 13 + seed, x * y + seed, x + y * width};
+        return values[channel];
+    });
 }
 
 void SaveTga(TBitmap& bitmap, const std::string& path) {

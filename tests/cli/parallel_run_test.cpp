@@ -89,12 +89,9 @@ std::map<std::string, std::vector<uint8_t>> Contents(const fs::path& folder) {
 // A 32-bit PNG through the PNG codec (its exact bytes do not matter here).
 std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint32_t seed, const fs::path& scratch) {
     TPNGBitmap bitmap;
-    bitmap.NewImage(static_cast<int>(width), static_cast<int>(height), Px32);
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(static_cast<int>(y));
-        for (uint32_t x = 0; x < width; ++x)
-            for (uint32_t c = 0; c < 4; ++c) row[4 * x + c] = Sample(seed, x, y, c);
-    }
+    PaintPixels(bitmap, static_cast<int>(width), static_cast<int>(height), Px32, [seed](int x, int y, int c) {
+        return Sample(seed, uint32_t(x), uint32_t(y), uint32_t(c));
+    });
     bitmap.SaveFile(scratch.string());
     const std::vector<uint8_t> bytes = ReadFileBytes(scratch.string());
     fs::remove(scratch);

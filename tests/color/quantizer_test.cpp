@@ -6,6 +6,8 @@
 #include <set>
 #include <tuple>
 
+#include "tests/support/test_support.hpp"
+
 using namespace tamberlit;
 
 namespace {
@@ -31,15 +33,10 @@ void Add(TColorQuantizer& quantizer, const std::vector<TRgb>& colors) {
 
 // A 24-bit bitmap whose pixels cycle through the given colours.
 void FillBitmap(TBitmap& bitmap, int width, int height, const std::vector<TRgb>& colors) {
-    bitmap.NewImage(width, height, Px24);
-    size_t k = 0;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width; ++x, ++k) {
-            auto [r, g, b] = colors[k % colors.size()];
-            row[3 * x] = uint8_t(b), row[3 * x + 1] = uint8_t(g), row[3 * x + 2] = uint8_t(r);
-        }
-    }
+    tamberlit::testing::PaintPixels(bitmap, width, height, Px24, [&colors, width](int x, int y, int channel) {
+        auto [r, g, b] = colors[(size_t(y) * size_t(width) + size_t(x)) % colors.size()];
+        return channel == 0 ? b : channel == 1 ? g : r;
+    });
 }
 
 }  // namespace

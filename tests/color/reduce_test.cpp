@@ -10,6 +10,7 @@
 #include "color/color_lookup.hpp"
 #include "color/palettes.hpp"
 #include "image/exceptions.hpp"
+#include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
 
@@ -17,18 +18,15 @@ namespace {
 
 // A picture with smooth gradients and some noise, B, G, R.
 void FillPicture(TBitmap& bitmap, int width, int height, TPixelFormat format = Px24) {
-    bitmap.NewImage(width, height, format);
-    const int bytes = format == Px32 ? 4 : 3;
     std::mt19937 random(1);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width; ++x) {
-            row[bytes * x] = uint8_t(255 * x / std::max(1, width - 1));
-            row[bytes * x + 1] = uint8_t(255 * y / std::max(1, height - 1));
-            row[bytes * x + 2] = uint8_t((x * y / 3 + random() % 8) & 255);
-            if (bytes == 4) row[4 * x + 3] = uint8_t(x);
+    tamberlit::testing::PaintPixels(bitmap, width, height, format, [&](int x, int y, int channel) -> uint8_t {
+        switch (channel) {
+            case 0: return uint8_t(255 * x / std::max(1, width - 1));
+            case 1: return uint8_t(255 * y / std::max(1, height - 1));
+            case 2: return uint8_t((x * y / 3 + random() % 8) & 255);
+            default: return uint8_t(x);
         }
-    }
+    });
 }
 
 TPaletteEntry TableColor(const TBitmap& bitmap, uint8_t index) {

@@ -24,12 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 void Paint(TBitmap& bitmap, int width, int height, int seed) {
-    bitmap.NewImage(width, height, Px32);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 4; ++c) row[4 * x + c] = static_cast<uint8_t>(x * (c + 3) + y * 5 + seed);
-    }
+    PaintPixels(bitmap, width, height, Px32, [seed](int x, int y, int c) { return x * (c + 3) + y * 5 + seed; });
 }
 
 std::vector<uint8_t> Pixels(const std::string& path) {

@@ -26,11 +26,7 @@ namespace {
 
 void Paint(TBitmap& bitmap, TPixelFormat format, int width, int height) {
     bitmap.NewImage(width, height, format);
-    const int step = format == Px32 ? 4 : 3;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int x = 0; x < width * step; ++x) row[x] = static_cast<uint8_t>(x * 7 + y * 13);
-    }
+    PaintRowBytes(bitmap, [](size_t i, int y) { return i * 7 + y * 13; });
 }
 
 std::vector<uint8_t> GifWithALoopInItsFrame() {

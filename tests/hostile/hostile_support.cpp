@@ -243,7 +243,7 @@ struct TLimits {
 // cost with room for a busy machine.
 TLimits LimitsFor(const TCase& hostileCase) {
     const auto& large = hostileCase.LargePicture;
-    return {large.Seconds > 0 ? 2 * large.Seconds + TimeLimitSeconds() : TimeLimitSeconds(),
+    return {large.Seconds > 0 ? 4 * large.Seconds + TimeLimitSeconds() : TimeLimitSeconds(),
             (int64_t{large.MiB} << 20) + MemoryLimitBytes()};
 }
 

@@ -11,11 +11,7 @@ using namespace tamberlit::testing::bmp_files;
 namespace {
 
 void FillRows(TBitmap& bitmap, uint8_t first) {
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        const size_t used = (static_cast<size_t>(bitmap.Width()) * BitCountOf(bitmap.PixelFormat()) + 7) / 8;
-        for (size_t i = 0; i < used; ++i) row[i] = static_cast<uint8_t>(first + 37 * y + i);
-    }
+    PaintRowBytes(bitmap, [first](size_t i, int y) { return first + 37 * y + i; });
 }
 
 uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset) {

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the tests: temporary folders, byte builders, SHA-256, and
-// the corpus manifest.
+// Helpers shared by the tests: temporary folders, byte builders, synthetic
+// pictures, SHA-256, and the corpus manifest.
 
 #include <cstdint>
 #include <filesystem>
@@ -51,6 +51,31 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 std::string Sha256Hex(const uint8_t* data, size_t size);
 inline std::string Sha256Hex(const std::vector<uint8_t>& bytes) { return Sha256Hex(bytes.data(), bytes.size()); }
+
+// Synthetic pictures. PaintRowBytes gives byte i of row y (row 0 at the top)
+// the value byteAt(i, y), for the bytes the row's pixels occupy (the padding
+// stays as it is), rows top to bottom and each row's bytes in order: a
+// generator that keeps state sees the bytes one after the other.
+template <typename ByteAt>
+void PaintRowBytes(TBitmap& bitmap, ByteAt byteAt) {
+    const size_t rowBytes = (static_cast<size_t>(bitmap.Width()) * BitCountOf(bitmap.PixelFormat()) + 7) / 8;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* row = bitmap.RowAddress(y);
+        for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(byteAt(i, y));
+    }
+}
+
+// Makes bitmap a new width x height picture of format (8 bits per pixel or
+// more) and gives byte `channel` of pixel (x, y) the value byteAt(x, y,
+// channel): blue, green, red (, alpha) for Px24 and Px32. Same order as above.
+template <typename ByteAt>
+void PaintPixels(TBitmap& bitmap, int width, int height, TPixelFormat format, ByteAt byteAt) {
+    bitmap.NewImage(width, height, format);
+    const size_t pixelBytes = static_cast<size_t>(BitCountOf(format) / 8);
+    PaintRowBytes(bitmap, [&](size_t i, int y) {
+        return byteAt(static_cast<int>(i / pixelBytes), y, static_cast<int>(i % pixelBytes));
+    });
+}
 
 // The picture of a Px24 or Px32 bitmap (others are converted on a copy) as
 // R, G, B, A bytes, top row first; A = 255 unless the bitmap is Px32.

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "formats/gif/gif_image.hpp"
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 
 using namespace tamberlit;
@@ -164,6 +164,18 @@ TEST(GIFDecoding, InterlacedDataEndingEarlyFillsTheRowsNotReached) {
     expected[0] = 1, expected[1] = 2, expected[8] = 3, expected[9] = 4, expected[4] = 5, expected[5] = 6;
     expected[12] = 7, expected[13] = 8, expected[2] = 10;
     EXPECT_EQ(FramePixels(*load.frame), expected);
+}
+
+TEST(GIFDecoding, ALaterFrameWithoutImageDataHoldsTheFillValue) {
+    // The file ends after the second frame's descriptor: no code size, no data.
+    TBytes bytes = GIFHeader(4, 2, 2);
+    AppendFrame(bytes, 4, 2, std::vector<uint8_t>(8, 1));
+    AppendGraphicControl(bytes, true, 3);
+    AppendDescriptor(bytes, 0, 0, 4, 2);
+    TGIFImage image;
+    LoadGIF(image, bytes.Data());
+    ASSERT_EQ(image.Images().Count(), 2);
+    EXPECT_EQ(FramePixels(image.Images()[1]), std::vector<uint8_t>(8, 3));
 }
 
 TEST(GIFDecoding, SubBlockLongerThanTheFileWarnsAndDecodesWhatIsThere) {

@@ -7,6 +7,8 @@
 #include <random>
 
 #include "formats/gif/gif_image.hpp"
+#include "formats/gif/gif_lzw_encoder.hpp"
+#include "formats/gif/gif_rle_encoder.hpp"
 #include "formats/gif/gif_writer.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
 #include "tests/formats/gif/gif_write_support.hpp"

@@ -21,12 +21,7 @@ uint32_t Next(uint32_t& state) {
 
 // A bitmap whose every byte (alpha included, for Px32) is pseudo-random.
 void FillNoise(TBitmap& bitmap, int width, int height, TPixelFormat format, uint32_t seed) {
-    bitmap.NewImage(width, height, format);
-    const int bytes = width * (format == Px32 ? 4 : 3);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (int i = 0; i < bytes; ++i) row[i] = static_cast<uint8_t>(Next(seed));
-    }
+    PaintPixels(bitmap, width, height, format, [&seed](int, int, int) { return Next(seed); });
 }
 
 std::vector<uint8_t> SaveToBytes(TBitmap& bitmap) {

@@ -15,12 +15,7 @@ namespace {
 
 // A bitmap whose pixel bytes count up from seed (padding left zero).
 void Fill(TBitmap& bitmap, int width, int height, TPixelFormat format, unsigned seed = 1) {
-    bitmap.NewImage(width, height, format);
-    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(BitCountOf(format) / 8);
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = bitmap.RowAddress(y);
-        for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(seed++ * 37);
-    }
+    PaintPixels(bitmap, width, height, format, [&seed](int, int, int) { return seed++ * 37; });
 }
 
 Bytes Written(TBitmap& bitmap) {

@@ -1,9 +1,10 @@
 #pragma once
 // The LZW decoder for a frame's image data (GIF89a, section 22 and appendix F).
 
-#include "formats/gif/gif_image.hpp"
-
 namespace tamberlit {
+
+class TGIFReader;
+class TGIFSubImage;
 
 // Decodes the image data at the reader's position into the frame's pixels (rows
 // in interlaced order when the frame is interlaced). Damaged data still gives a

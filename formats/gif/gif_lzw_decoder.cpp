@@ -1,8 +1,12 @@
-#include "formats/gif/gif_lzw.hpp"
+#include "formats/gif/gif_lzw_decoder.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#include "formats/gif/gif_internal.hpp"
+#include "image/limits.hpp"
 
 namespace tamberlit {
 
@@ -329,7 +333,8 @@ void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader) {
     const int height = frame.Height();
     const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
     const uint8_t fill = frame.Transparent() && control ? control->TransparentColorIndex() : 0;
-    frame.rowsPresent_ = {0, height};
+    TRowsPresent& rowsPresent = TGIFInternals::RowsPresent(frame);
+    rowsPresent = {0, height};
     // The first frame is the picture a conversion takes: it must be mostly
     // present. Later frames decode what is there.
     const bool picture = frame.Image().Images().Count() == 0;
@@ -339,18 +344,19 @@ void DecodeFrameData(TGIFSubImage& frame, TGIFReader& reader) {
     if (minimumCodeSize < 0) {
         // No image data at all.
         if (picture) CheckRowsPresent(0, height);
-        FillPixels(frame.AllocateData(), fill, frame.DataSize());
+        uint8_t* pixels = TGIFInternals::AllocateData(frame);  // before DataSize(), which it sets
+        FillPixels(pixels, fill, frame.DataSize());
         return;
     }
-    uint8_t* pixels = frame.AllocateData();
+    uint8_t* pixels = TGIFInternals::AllocateData(frame);
     const size_t total = frame.DataSize();
 
     // Decoded in data order; the rows the data does not reach keep the fill,
     // and interlaced rows then move to their places.
     auto decoder = std::make_unique<TLZWDecoder>(reader, frame, minimumCodeSize);
     const size_t got = decoder->Pull(pixels, total);
-    frame.rowsPresent_.Present = width > 0 ? static_cast<int64_t>(got / static_cast<size_t>(width)) : height;
-    if (picture) CheckRowsPresent(frame.rowsPresent_.Present, height);
+    rowsPresent.Present = width > 0 ? static_cast<int64_t>(got / static_cast<size_t>(width)) : height;
+    if (picture) CheckRowsPresent(rowsPresent.Present, height);
     FillPixels(pixels + got, fill, total - got);
     if (frame.Interlaced()) PlaceInterlacedRows(pixels, width, height);
     decoder->PullOne();
