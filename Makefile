@@ -29,8 +29,11 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 # The tests include the fuzz targets' regression files and seeds, replayed
-# through a plain main in the same build; fuzzing itself is `make fuzz`.
+# through a plain main in the same build; fuzzing itself is `make fuzz`. The
+# farm engines (Slurm, GNU parallel over ssh) are installed when we may; their
+# tests skip with a message where they cannot run.
 test: build
+	@scripts/install-deps.sh test || echo "make test: without these packages the Slurm and ssh tests skip" >&2
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Opens the window; with ARGS it runs the command line on them instead (and

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
-# Usage: scripts/install-deps.sh [build|gui|bench|fuzz|all]...
+# Usage: scripts/install-deps.sh [build|gui|test|bench|fuzz|all]...
 # On a system that is not Debian (or without root) it prints the list and leaves
 # installing to the user.
 set -eu
@@ -11,6 +11,9 @@ build_packages=(cmake make g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-
                 libgtest-dev libgmock-dev libgif-dev strace fiu-utils)
 gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool
               python3-gi gir1.2-gtk-3.0)
+# The engines the farm tests drive for real (a one-node Slurm cluster, GNU
+# parallel over a loopback sshd); their services are installed, not started.
+test_packages=(slurm-wlm munge parallel openssh-server openssh-client python3)
 bench_packages=(libbenchmark-dev libjpeg-turbo-progs time
                 imagemagick graphicsmagick libvips-tools)
 fuzz_packages=(clang-14 libclang-rt-14-dev)
@@ -21,9 +24,11 @@ for group in "$@"; do
   case "$group" in
     build) wanted+=("${build_packages[@]}") ;;
     gui)   wanted+=("${gui_packages[@]}") ;;
+    test)  wanted+=("${test_packages[@]}") ;;
     bench) wanted+=("${bench_packages[@]}") ;;
     fuzz)  wanted+=("${fuzz_packages[@]}") ;;
-    all)   wanted+=("${build_packages[@]}" "${gui_packages[@]}" "${bench_packages[@]}" "${fuzz_packages[@]}") ;;
+    all)   wanted+=("${build_packages[@]}" "${gui_packages[@]}" "${test_packages[@]}" "${bench_packages[@]}"
+                  "${fuzz_packages[@]}") ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -55,6 +60,15 @@ fi
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+# Packages are installed without starting their services (sshd, munged,
+# slurmctld would otherwise start system-wide): a policy of our own holds
+# them back for the length of the install, where the system has none.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${SUDO[@]}" tee "$policy" >/dev/null
+  "${SUDO[@]}" chmod 755 "$policy"
+  trap '"${SUDO[@]}" rm -f "$policy"' EXIT
+fi
 # A fresh Debian image has empty package lists.
 "${SUDO[@]}" apt-get update -y </dev/null
 "${SUDO[@]}" apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
