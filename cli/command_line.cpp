@@ -18,6 +18,7 @@
 #include "cli/text_escapes.hpp"
 #include "convert/batch_conversion.hpp"
 #include "convert/memory_budget.hpp"
+#include "image/commit_queue.hpp"
 #include "image/file_names.hpp"
 #include "image/limits.hpp"
 #include "image/stream.hpp"
@@ -96,6 +97,8 @@ public:
     TSizeLimits SizeLimits() override {
         return options_.MaxPixels != 0 ? TSizeLimits{options_.MaxPixels} : TSizeLimits{};
     }
+    TCommitQueue* CommitQueue() override { return commits_; }
+    void SetCommitQueue(TCommitQueue* commits) { commits_ = commits; }
 
     void SetStatusText(const std::string& text) override {
         std::lock_guard lock(mutex_);
@@ -266,6 +269,7 @@ private:
              foldersNotRead_ = 0, upToDate_ = 0;
     std::vector<std::string> cutShort_;  // sources, converted
     std::unique_ptr<TRunReport> report_;
+    TCommitQueue* commits_ = nullptr;
 };
 
 }  // namespace
@@ -535,7 +539,13 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 ConvertFile(host, file);
             }
         };
+        // A target that replaces a file is synced before it takes the old
+        // one's place; those syncs run beside the next conversions.
+        TCommitQueue commits;
+        host.SetCommitQueue(&commits);
         RunBatchPlan(plan, workers, runGroup, [] { return interrupted.load(); });
+        commits.Wait();
+        host.SetCommitQueue(nullptr);
         host.PrintSummary();
     }
     ::sigaction(SIGINT, &previous, nullptr);

@@ -9,8 +9,10 @@
 #include <iterator>
 #include <chrono>
 #include <cerrno>
+#include <optional>
 
 #include "image/bitmap.hpp"
+#include "image/commit_queue.hpp"
 #include "image/file_names.hpp"
 #include "convert/image_format_conversions.hpp"
 #include "image/stream.hpp"
@@ -79,8 +81,16 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, bool followLi
         if (entry->d_name[0] == '.') continue;
         TFolderEntry item;
         item.name = entry->d_name;
+        // The folder's own word on an entry's type saves asking for each
+        // file; a link is followed, and a file system that does not say is asked.
+        if (entry->d_type == DT_REG) {
+            entries.push_back(std::move(item));
+            continue;
+        }
         struct stat status {};
-        if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (entry->d_type == DT_DIR) {
+            item.isFolder = true;
+        } else if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
             item.isFolder = S_ISDIR(status.st_mode);
             item.isLinkToFolder = S_ISLNK(status.st_mode) && ::fstatat(descriptor, entry->d_name, &status, 0) == 0 &&
                                   S_ISDIR(status.st_mode);
@@ -196,9 +206,12 @@ void ConvertFile(TConversionHost& host, const std::string& path) {
     const auto start = std::chrono::steady_clock::now();
     TFileResult result;
     result.Source = path;
-    auto elapsed = [&start] {
+    auto elapsed = [start] {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     };
+    TCommitQueue* queue = host.CommitQueue();
+    std::optional<TDeferredCommit> deferred;
+    if (queue) deferred.emplace();
     try {
         ConvertInto(host, path, result);
     } catch (const std::exception& error) {
@@ -206,6 +219,26 @@ void ConvertFile(TConversionHost& host, const std::string& path) {
         result.Outcome = TFileOutcome::Failed;
         result.Detail = error.what();
         if (result.Target.empty()) result.Target = ChangeFileExtension(path, host.TargetExtension());
+    }
+    TPendingCommit pending = deferred ? deferred->Take() : TPendingCommit{};
+    if (pending.File) {
+        // The file is written; it is done when it has taken the old one's place.
+        result.BytesWritten = static_cast<uint64_t>(pending.File->Size());
+        queue->Submit(std::move(pending), [&host, result, elapsed](std::exception_ptr error) mutable {
+            if (error) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const std::exception& failure) {
+                    result.Outcome = TFileOutcome::Failed;
+                    result.Detail = failure.what();
+                    result.BytesWritten = 0;
+                }
+            }
+            result.Milliseconds = elapsed();
+            host.FileDone(result);
+        });
+        host.ProcessMessages();
+        return;
     }
     result.Milliseconds = elapsed();
     host.FileDone(result);

@@ -112,12 +112,9 @@ TBatchPlanner::TAdded TBatchPlanner::Add(const std::string& path) {
         Keep(path);
         return TAdded::File;
     }
-    for (const auto& entry : ListSourceFiles(host_, path)) {
-        if (IsFolder(entry))
-            Add(entry);
-        else if (ShardOf(ChangeFileExtension(entry, target_), shard_.Count) == shard_.Index)
-            Keep(entry);
-    }
+    // A scan lists files only, never folders.
+    for (const auto& entry : ListSourceFiles(host_, path))
+        if (ShardOf(ChangeFileExtension(entry, target_), shard_.Count) == shard_.Index) Keep(entry);
     return TAdded::Folder;
 }
 

@@ -12,6 +12,8 @@
 
 namespace tamberlit {
 
+class TCommitQueue;
+
 enum class TFileOutcome {
     Converted,        // the target was written
     ConvertedCutShort,  // written from a file that holds only part of its picture
@@ -52,6 +54,12 @@ public:
     virtual bool StopRequested() = 0;
     // The decoded-size limit every file is read with.
     virtual TSizeLimits SizeLimits() { return {}; }
+    // Where the commits of targets that replace files go to run beside the
+    // next conversions; none (every file committed before FileDone) by
+    // default. A file whose commit is queued is reported by FileDone from one
+    // of the queue's threads once it is done, and a failed commit is a
+    // Failed file, whatever ContinueAfterError would say.
+    virtual TCommitQueue* CommitQueue() { return nullptr; }
 
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetProgressRange(int minimum, int maximum) = 0;

@@ -9,8 +9,8 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 
+#include "image/commit_queue.hpp"
 #include "image/exceptions.hpp"
 
 namespace tamberlit {
@@ -292,7 +292,7 @@ void TAtomicFileWriter::FlushBuffer() {
 size_t TAtomicFileWriter::Read(void*, size_t) { return 0; }
 
 size_t TAtomicFileWriter::Write(const void* buffer, size_t count) {
-    if (committed_ || fd_ < 0) FailWrite(EBADF);
+    if (committed_ || fd_ < 0 || !buffer_) FailWrite(EBADF);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     if (buffered_ + count <= writerBufferSize) {
         std::memcpy(buffer_.get() + buffered_, bytes, count);
@@ -331,6 +331,12 @@ int64_t TAtomicFileWriter::Seek(int64_t offset, TSeekOrigin origin) {
 
 int64_t TAtomicFileWriter::Size() { return size_; }
 
+void TAtomicFileWriter::Flush() {
+    if (fd_ < 0) FailWrite(EBADF);
+    FlushBuffer();
+    buffer_.reset();
+}
+
 void TAtomicFileWriter::Commit() {
     if (committed_) return;
     FlushBuffer();
@@ -354,15 +360,16 @@ void TAtomicFileWriter::Commit() {
 
 void SaveFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
                         const TSaveFailureTexts& texts) {
-    std::optional<TAtomicFileWriter> file;
+    std::unique_ptr<TAtomicFileWriter> file;
     try {
-        file.emplace(path);
+        file = std::make_unique<TAtomicFileWriter>(path);
     } catch (const EStreamError&) {
         if (texts.Create.empty()) throw;
         throw EFCreateError(texts.Create);
     }
     write(*file);
     try {
+        if (TDeferredCommit::Defer(file, texts.Commit)) return;
         file->Commit();
     } catch (const EStreamError&) {
         if (texts.Commit.empty()) throw;

@@ -129,6 +129,11 @@ public:
     // Flushes, syncs when an existing file is replaced, and renames the
     // temporary file over the target.
     void Commit();
+    // Writes out what is buffered and lets the buffer go: the file then only
+    // waits for its commit.
+    void Flush();
+    // The target existed when the file was made: its commit syncs.
+    bool ReplacesExisting() const { return replacesExisting_; }
     const std::string& TargetPath() const { return target_; }
     const std::string& TemporaryPath() const { return temporary_; }
 
@@ -156,7 +161,9 @@ struct TSaveFailureTexts {
 
 // The one way a picture is saved to a file: write puts the file's bytes into a
 // TAtomicFileWriter, which then replaces the named file; on any failure the
-// previous file stays as it was. Errors raised by write pass unchanged.
+// previous file stays as it was. Errors raised by write pass unchanged. Under
+// a TDeferredCommit on this thread, the commit of a file that replaces
+// another is left to the scope (image/commit_queue.hpp).
 void SaveFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
                         const TSaveFailureTexts& texts = {});
 

@@ -172,20 +172,24 @@ int InjectAtEveryCall(const TRoad& road, const std::string& calls, const std::st
     return -1;
 }
 
-TEST_P(WriteFaults, KilledAtEveryWriteSyncAndRenameTheOldTargetIsWholeAndAtMostOneTemporaryRemains) {
+TEST_P(WriteFaults, KilledAtEveryWriteSyncAndRenameTheOldTargetIsWholeAndAtMostOneTemporaryAFileRemains) {
     if (const std::string why = StraceUnavailable(); !why.empty()) GTEST_SKIP() << why;
     auto killed = [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
         EXPECT_EQ(run.signal, 9) << what << "\n" << run.output;
         // The file in progress keeps its temporary file: nobody is left to
-        // remove it. Its name begins with "." so no folder scan lists it.
-        EXPECT_LE(temporaries, 1u) << what;
+        // remove it. Its name begins with "." so no folder scan lists it. A
+        // file that replaces another waits for its sync beside the next
+        // file's work, so each of the two may have left one.
+        EXPECT_LE(temporaries, 2u) << what;
     };
     const int writes = InjectAtEveryCall(GetParam(), "write", "signal=KILL", killed);
     RecordProperty("writes", writes);
     EXPECT_GE(writes, 2);
-    // Only the file that replaces another is synced; each file is renamed.
+    // Only the file that replaces another is synced; each file is renamed,
+    // the one that replaces another by a commit thread. strace counts the
+    // calls of each thread: one rename in each.
     EXPECT_EQ(InjectAtEveryCall(GetParam(), "fsync", "signal=KILL", killed), 1);
-    EXPECT_EQ(InjectAtEveryCall(GetParam(), "rename,renameat,renameat2", "signal=KILL", killed), 2);
+    EXPECT_EQ(InjectAtEveryCall(GetParam(), "rename,renameat,renameat2", "signal=KILL", killed), 1);
 }
 
 TEST_P(WriteFaults, ADiskFullAtEveryWriteIsReportedAndCleanedUp) {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <mutex>
 
+#include "image/commit_queue.hpp"
 #include "image/exceptions.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -148,4 +150,54 @@ TEST(AtomicFileWriter, NamesAtTheLengthLimitAreWrittenThroughAShortenedTemporary
         fs::remove(target);
     }
     EXPECT_EQ(CountEntries(folder.Path()), 0u);
+}
+
+// Saves under a TDeferredCommit hand a file that replaces another to the
+// queue (a new file is committed in place); the commits of one target land in
+// the order they were submitted; a commit that fails reports its error and
+// leaves no temporary file.
+TEST(CommitQueue, ReplacingSavesLandInOrderAndAFailedCommitIsReported) {
+    TTempFolder folder;
+    const std::string target = folder / "out.png";
+    const std::string other = folder / "other.png";
+    const std::string fresh = folder / "new.png";
+    WriteFileBytes(target, {0});
+    WriteFileBytes(other, {0});
+    auto save = [](const std::string& path, uint8_t byte) {
+        TDeferredCommit scope;
+        SaveFileAtomically(path, [byte](TStream& stream) { stream.WriteBuffer(&byte, 1); }, {"", "commit failed"});
+        return scope.Take();
+    };
+    std::mutex mutex;
+    std::vector<std::string> errors;
+    auto done = [&](std::exception_ptr error) {
+        std::lock_guard lock(mutex);
+        try {
+            if (error) std::rethrow_exception(error);
+            errors.push_back("");
+        } catch (const std::exception& failure) {
+            errors.push_back(failure.what());
+        }
+    };
+    TCommitQueue queue(3, 2);
+    for (uint8_t i = 1; i <= 40; ++i) {
+        TPendingCommit pending = save(i % 2 ? target : other, i);
+        ASSERT_TRUE(pending.File);
+        queue.Submit(std::move(pending), done);
+    }
+    EXPECT_FALSE(save(fresh, 5).File);
+    EXPECT_EQ(ReadFileBytes(fresh), std::vector<uint8_t>{5});
+    queue.Wait();
+    EXPECT_EQ(errors, std::vector<std::string>(40, ""));
+    EXPECT_EQ(ReadFileBytes(target), std::vector<uint8_t>{39});
+    EXPECT_EQ(ReadFileBytes(other), std::vector<uint8_t>{40});
+
+    // The target turns into a folder while its commit waits: the rename fails.
+    TPendingCommit pending = save(target, 1);
+    fs::remove(target);
+    fs::create_directories(fs::path(target) / "inside");
+    queue.Submit(std::move(pending), done);
+    queue.Wait();
+    EXPECT_EQ(errors.back(), "commit failed");
+    EXPECT_EQ(CountEntries(folder.Path()), 3u);
 }
