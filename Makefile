@@ -15,7 +15,7 @@ BENCH_BUILD ?= build-release
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test run install screenshot bench fuzz clean
+.PHONY: all deps configure build test run install screenshot bench bench-scale fuzz clean
 
 all: build
 
@@ -63,6 +63,14 @@ bench:
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target tamberlit-cli corpus_maker minimal_convert image_check
 	@bench/compare --build $(BENCH_BUILD) --no-install --markdown $(BENCH_BUILD)/bench-results.md
+
+# A studio's scale (README, "Performance"): 100,000 small textures against gm
+# mogrify, and the planning of a list of a million entries.
+bench-scale:
+	@scripts/install-deps.sh build bench
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target tamberlit-cli
+	@bench/scale --build $(BENCH_BUILD) --markdown $(BENCH_BUILD)/scale-results.md
 
 # Builds the fuzz targets with clang 14 and the sanitizers and runs each for
 # FUZZ_SECONDS, two at a time (README, "Fuzzing"). The script installs clang;
