@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "convert/gif_target.hpp"
 #include "image/bitmap.hpp"
 #include "image/limits.hpp"
 
@@ -52,6 +53,8 @@ public:
     virtual bool StopRequested() = 0;
     // The decoded-size limit every file is read with.
     virtual TSizeLimits SizeLimits() { return {}; }
+    // How a GIF target is given its palette.
+    virtual TGIFSettings GIFSettings() { return {}; }
 
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetProgressRange(int minimum, int maximum) = 0;
