@@ -103,6 +103,11 @@ TEST(GIFTarget, EveryPaletteAndDitherReadsBackThroughGiflib) {
     SavePngFile(alpha, folder / "alpha.png");
     SavePngFile(opaque, folder / "opaque.png");
     const std::vector<uint8_t> alphaPixels = RgbaPixels(alpha), opaquePixels = RgbaPixels(opaque);
+    // Without --all the 24-bit source is skipped, as for every target.
+    const TCommandRun alphaOnly = RunShell(CliCommand({"--to", ".gif", "-q", folder.Path()}));
+    ASSERT_EQ(alphaOnly.exitCode, 0) << alphaOnly.output;
+    EXPECT_TRUE(std::filesystem::exists(folder / "alpha.gif"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "opaque.gif"));
     const TPaletteCase palettes[] = {
         {"optimized", nullptr},
         {"optimized-system", nullptr},
