@@ -111,8 +111,8 @@ std::string MeanSquaredError(const TDecoded& source, const TDecoded& output) {
         }
     }
     char text[64];
-    std::snprintf(text, sizeof text, "%.3f\t%llu", pixels ? static_cast<double>(sum) / (3.0 * static_cast<double>(pixels)) : 0.0,
-                  static_cast<unsigned long long>(pixels));
+    const double mse = pixels ? static_cast<double>(sum) / (3.0 * static_cast<double>(pixels)) : 0.0;
+    std::snprintf(text, sizeof text, "%.3f\t%llu", mse, static_cast<unsigned long long>(pixels));
     return text;
 }
 

@@ -58,11 +58,16 @@ int SquaredDistance(const TPaletteEntry& a, const TPaletteEntry& b) {
 // The entry nearest to entry's colour among the others (the lowest index
 // among equally near ones).
 int NearestOtherEntry(const std::vector<TPaletteEntry>& entries, int entry) {
-    int best = entry == 0 ? 1 : 0;
-    for (int i = 0; i < static_cast<int>(entries.size()); ++i)
-        if (i != entry && SquaredDistance(entries[size_t(i)], entries[size_t(entry)]) <
-                              SquaredDistance(entries[size_t(best)], entries[size_t(entry)]))
+    const TPaletteEntry& color = entries[static_cast<size_t>(entry)];
+    int best = -1;
+    int bestDistance = 0;
+    for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+        const int distance = SquaredDistance(entries[static_cast<size_t>(i)], color);
+        if (i != entry && (best < 0 || distance < bestDistance)) {
             best = i;
+            bestDistance = distance;
+        }
+    }
     return best;
 }
 
@@ -85,7 +90,8 @@ TIndexChoice ChooseIndices(const uint64_t (&uses)[paletteSize], bool anyTranspar
             choice.Transparent = static_cast<int>(unused - std::begin(counts));
         } else {
             // Every entry is in use: the least used one gives way.
-            choice.Merged = static_cast<int>(std::min_element(std::begin(counts), std::end(counts)) - std::begin(counts));
+            const auto least = std::min_element(std::begin(counts), std::end(counts));
+            choice.Merged = static_cast<int>(least - std::begin(counts));
             choice.MergedInto = NearestOtherEntry(entries, choice.Merged);
             counts[choice.MergedInto] += counts[choice.Merged];
             counts[choice.Merged] = 0;
@@ -116,9 +122,11 @@ TIndexChoice MarkTransparency(TBitmap& reduced, const TBitmap& source, bool alph
         for (int x = 0; x < width; ++x, quad += 4)
             if (*quad >= threshold) ++uses[row[x]];
     }
+    // The reduced bitmap's colour table has 256 entries (black past the
+    // palette's own); a shorter one is read the same way.
     const HPALETTE palette = reduced.Palette();
-    const std::vector<TPaletteEntry> entries = palette ? palette->Entries : std::vector<TPaletteEntry>{};
-    if (entries.size() < paletteSize) throw EInvalidGraphic("GIF target: the reduced picture has no full colour table");
+    std::vector<TPaletteEntry> entries = palette ? palette->Entries : std::vector<TPaletteEntry>{};
+    entries.resize(paletteSize, TPaletteEntry{});
     const TIndexChoice choice = ChooseIndices(uses, alpha && anyTransparent, entries);
     if (choice.Transparent < 0) return choice;
 
@@ -161,7 +169,7 @@ void WriteGIFTarget(TBitmap& source, const std::string& path, const TGIFSettings
     // 2 entries and codes that start at 3 bits, not a table of 256.
     std::vector<TGIFColor> colors(static_cast<size_t>(choice.ColorCount));
     const HPALETTE palette = reduced->Palette();
-    for (size_t i = 0; i < colors.size(); ++i) {
+    for (size_t i = 0; i < colors.size() && i < PaletteEntryCount(palette); ++i) {
         const TPaletteEntry& entry = palette->Entries[i];
         colors[i] = {entry.peRed, entry.peGreen, entry.peBlue};
     }
