@@ -17,6 +17,13 @@
 // "upright", or "flipped" when the output matches the source only upside down
 // (the figures then describe that match). A pair that cannot
 // be compared prints "error" and the reason; the exit status is then 1.
+//
+//   image_check --mse SOURCE OUTPUT [SOURCE OUTPUT]...
+//
+// prints instead, per pair, the mean squared error per colour sample over the
+// pixels the source shows (alpha 128 or more), as the output decodes them:
+//
+//   OUTPUT  MSE  PIXELS
 
 #include <algorithm>
 #include <cstdio>
@@ -87,18 +94,44 @@ std::string Compare(const TDecoded& source, const TDecoded& output) {
     return alpha + "\t" + std::to_string(c.Visible) + "\t" + hidden + "\t" + orientation;
 }
 
+// The quality of a reduction to fewer colours (a GIF's): the error it made on
+// what a viewer sees of the source.
+std::string MeanSquaredError(const TDecoded& source, const TDecoded& output) {
+    const TRawImage& s = source.Image;
+    const TRawImage& o = output.Image;
+    if (s.Width != o.Width || s.Height != o.Height) return "error\tsize differs";
+    uint64_t sum = 0, pixels = 0;
+    for (uint32_t y = 0; y < s.Height; ++y) {
+        const uint8_t* a = s.Row(y);
+        const uint8_t* b = o.Row(y);
+        for (uint32_t x = 0; x < s.Width; ++x, a += 4, b += 4) {
+            if (a[3] < 128) continue;
+            ++pixels;
+            for (int c = 0; c < 3; ++c) sum += static_cast<uint64_t>((int{a[c]} - int{b[c]}) * (int{a[c]} - int{b[c]}));
+        }
+    }
+    char text[64];
+    const double mse = pixels ? static_cast<double>(sum) / (3.0 * static_cast<double>(pixels)) : 0.0;
+    std::snprintf(text, sizeof text, "%.3f\t%llu", mse, static_cast<unsigned long long>(pixels));
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc % 2 == 0) {
-        std::fprintf(stderr, "usage: image_check SOURCE OUTPUT [SOURCE OUTPUT]...\n");
+    const bool mse = argc > 1 && std::string(argv[1]) == "--mse";
+    const int first = mse ? 2 : 1;
+    if (argc - first < 2 || (argc - first) % 2 != 0) {
+        std::fprintf(stderr, "usage: image_check [--mse] SOURCE OUTPUT [SOURCE OUTPUT]...\n");
         return 2;
     }
     int status = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = first; i + 1 < argc; i += 2) {
         std::string line;
         try {
-            line = Compare(ReadImageFile(argv[i]), ReadImageFile(argv[i + 1]));
+            const TDecoded source = ReadImageFile(argv[i]);
+            const TDecoded output = ReadImageFile(argv[i + 1]);
+            line = mse ? MeanSquaredError(source, output) : Compare(source, output);
         } catch (const std::exception& error) {
             line = std::string("error\t") + error.what();
         }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,9 @@
 #include <jpeglib.h>
 #include <jerror.h>
 #include <png.h>
+#ifdef TAMBERLIT_BENCH_GIFLIB
+#include <gif_lib.h>
+#endif
 
 namespace tamberlit::bench {
 
@@ -342,6 +346,65 @@ bool EncodeJpeg(const TRawImage& image, int quality, unsigned char** buffer, uns
     return true;
 }
 
+#ifdef TAMBERLIT_BENCH_GIFLIB
+struct TGifSource {
+    const std::vector<uint8_t>* Bytes;
+    size_t Position;
+};
+
+int ReadGifBytes(GifFileType* gif, GifByteType* out, int count) {
+    auto* source = static_cast<TGifSource*>(gif->UserData);
+    const size_t take = std::min(static_cast<size_t>(count), source->Bytes->size() - source->Position);
+    std::memcpy(out, source->Bytes->data() + source->Position, take);
+    source->Position += take;
+    return static_cast<int>(take);
+}
+
+// The first frame on the logical screen through giflib: the frame's colours,
+// its transparent index as alpha 0 (and the rest of the screen transparent).
+TDecoded DecodeGif(const std::vector<uint8_t>& bytes) {
+    TGifSource source{&bytes, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&source, ReadGifBytes, &error);
+    if (!gif) Fail(std::string("GIF: ") + GifErrorString(error));
+    TDecoded result;
+    std::string failure;
+    if (DGifSlurp(gif) != GIF_OK || gif->ImageCount < 1) {
+        failure = std::string("GIF: ") + GifErrorString(gif->Error);
+    } else if (!(gif->SavedImages[0].ImageDesc.ColorMap ? gif->SavedImages[0].ImageDesc.ColorMap : gif->SColorMap)) {
+        failure = "GIF: no colour table";
+    } else {
+        const SavedImage& frame = gif->SavedImages[0];
+        const GifImageDesc& place = frame.ImageDesc;
+        const ColorMapObject* colors = place.ColorMap ? place.ColorMap : gif->SColorMap;
+        GraphicsControlBlock control{};
+        control.TransparentColor = NO_TRANSPARENT_COLOR;
+        DGifSavedExtensionToGCB(gif, 0, &control);
+        TRawImage& image = result.Image;
+        image.Width = static_cast<uint32_t>(gif->SWidth);
+        image.Height = static_cast<uint32_t>(gif->SHeight);
+        image.Pixels.assign(size_t{image.Width} * image.Height * 4, 0);
+        for (int y = 0; y < place.Height; ++y)
+            for (int x = 0; x < place.Width; ++x) {
+                const uint32_t ox = static_cast<uint32_t>(place.Left + x), oy = static_cast<uint32_t>(place.Top + y);
+                if (ox >= image.Width || oy >= image.Height) continue;
+                const int index = frame.RasterBits[size_t(y) * size_t(place.Width) + size_t(x)];
+                if (index == control.TransparentColor || index >= colors->ColorCount) continue;
+                uint8_t* out = image.Row(oy) + 4 * ox;
+                out[0] = colors->Colors[index].Red;
+                out[1] = colors->Colors[index].Green;
+                out[2] = colors->Colors[index].Blue;
+                out[3] = 255;
+            }
+        result.HasAlpha = control.TransparentColor != NO_TRANSPARENT_COLOR;
+        result.Kind = "GIF";
+    }
+    DGifCloseFile(gif, &error);
+    if (!failure.empty()) Fail(failure);
+    return result;
+}
+#endif
+
 }  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
@@ -384,6 +447,9 @@ TDecoded ReadImageFile(const std::string& path) {
         return result;
     }
     try {
+#ifdef TAMBERLIT_BENCH_GIFLIB
+        if (bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF8", 4) == 0) return DecodeGif(bytes);
+#endif
         if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return DecodeBmp(bytes);
         return DecodeTga(bytes);
     } catch (const std::runtime_error& failure) {

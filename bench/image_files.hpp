@@ -25,12 +25,13 @@ struct TRawImage {
 struct TDecoded {
     TRawImage Image;  // always 4 channels; alpha 255 where the file has none
     bool HasAlpha = false;
-    std::string Kind;  // "PNG", "TGA", "BMP", "JPEG"
+    std::string Kind;  // "PNG", "TGA", "BMP", "JPEG", "GIF"
 };
 
 // Reads a PNG, TGA (types 2 and 10, 24/32 bits, either origin), BMP (24/32
 // bits, BI_RGB or BI_BITFIELDS, any header up to V5, either row order) or
-// baseline JPEG, chosen by the file's first bytes. Throws std::runtime_error.
+// baseline JPEG, chosen by the file's first bytes; with giflib in the build,
+// also the first frame of a GIF. Throws std::runtime_error.
 TDecoded ReadImageFile(const std::string& path);
 
 enum class TTgaCompression { None, Rle };

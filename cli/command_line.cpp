@@ -80,9 +80,53 @@ uint64_t ParseBytes(const std::string& option, const std::string& text) {
 
 std::string NormaliseTarget(const std::string& text) {
     const std::string target = LowerCaseAscii(text.empty() || text[0] == '.' ? text : "." + text);
-    if (target != ".png" && target != ".tga" && target != ".bmp")
-        throw std::invalid_argument("--to takes .png, .tga or .bmp, not \"" + text + "\"");
+    if (target != ".png" && target != ".tga" && target != ".bmp" && target != ".gif")
+        throw std::invalid_argument("--to takes .png, .tga, .bmp or .gif, not \"" + text + "\"");
     return target;
+}
+
+// The words of --palette and --dither, in the order --help lists them.
+struct TNamedReduction {
+    const char* Name;
+    TColorReduction Method;
+};
+constexpr TNamedReduction paletteNames[] = {
+    {"optimized", rmOptimized}, {"optimized-system", rmOptimizedWindows}, {"cube", rmNetscape},
+    {"gray", rmGreyRamp},       {"four-grays", rmFourGreys},              {"mono", rmBlackWhite},
+    {"default20", rmWindows20}, {"halftone", rmWindowsHalftone},
+};
+struct TNamedDither {
+    const char* Name;
+    TDitherMode Mode;
+};
+constexpr TNamedDither ditherNames[] = {
+    {"none", dmNearest},        {"floyd-steinberg", dmFloydSteinberg},         {"stucki", dmStucki},
+    {"sierra", dmSierra},       {"jarvis-judice-ninke", dmJarvisJudiceNinke}, {"stevenson-arche", dmStevensonArce},
+    {"burkes", dmBurkes},
+};
+
+template <typename TNamed, size_t count>
+auto ParseName(const std::string& option, const std::string& text, const TNamed (&names)[count]) {
+    std::string known;
+    for (const auto& named : names) {
+        if (LowerCaseAscii(text) == named.Name) return named;
+        known += std::string(known.empty() ? "" : ", ") + named.Name;
+    }
+    throw std::invalid_argument(option + " takes " + known + ", not \"" + text + "\"");
+}
+
+// A power of 2 from 2 to 256; returns its exponent.
+int ParseColorCount(const std::string& text) {
+    const std::string usage = "--colors takes 2, 4, 8, 16, 32, 64, 128 or 256, not \"" + text + "\"";
+    uint64_t count = 0;
+    try {
+        count = ParseNumber("--colors", text);
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument(usage);
+    }
+    for (int bits = 1; bits <= 8; ++bits)
+        if (count == uint64_t{1} << bits) return bits;
+    throw std::invalid_argument(usage);
 }
 
 class TCommandLineHost : public TConversionHost {
@@ -92,6 +136,7 @@ public:
                                                                  options.Verbosity != TVerbosity::Quiet) {}
 
     std::string TargetExtension() override { return options_.TargetExtension; }
+    TGIFSettings GIFSettings() override { return options_.GIF; }
     bool AlphaOnly() override { return options_.AlphaOnly; }
     bool StopRequested() override { return interrupted.load(); }
     TSizeLimits SizeLimits() override {
@@ -277,6 +322,8 @@ private:
 TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     TCommandLineOptions options;
     bool onlyPaths = false;
+    std::string paletteOption;  // the first of the GIF target's options given
+    bool colorsGiven = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         auto value = [&](const std::string& option) -> std::string {
@@ -311,6 +358,21 @@ TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) 
             if (options.MaxPixels == 0) throw std::invalid_argument("--max-pixels must be at least 1");
         } else if (is("--max-memory")) {
             options.MaxMemory = ParseBytes("--max-memory", value("--max-memory"));
+        } else if (is("--palette")) {
+            options.GIF.Reduction = ParseName("--palette", value("--palette"), paletteNames).Method;
+            if (paletteOption.empty()) paletteOption = "--palette";
+        } else if (is("--colors")) {
+            options.GIF.ReductionBits = ParseColorCount(value("--colors"));
+            colorsGiven = true;
+            if (paletteOption.empty()) paletteOption = "--colors";
+        } else if (is("--dither")) {
+            options.GIF.Dither = ParseName("--dither", value("--dither"), ditherNames).Mode;
+            if (paletteOption.empty()) paletteOption = "--dither";
+        } else if (is("--alpha-threshold")) {
+            const uint64_t threshold = ParseNumber("--alpha-threshold", value("--alpha-threshold"));
+            if (threshold > 255) throw std::invalid_argument("--alpha-threshold takes a number from 0 to 255");
+            options.GIF.AlphaThreshold = static_cast<int>(threshold);
+            if (paletteOption.empty()) paletteOption = "--alpha-threshold";
         } else if (is("--files-from")) {
             options.ListFiles.push_back(value("--files-from"));
         } else if (argument == "-0" || argument == "--null") {
@@ -335,13 +397,19 @@ TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) 
             throw std::invalid_argument("unknown option \"" + argument + "\"");
         }
     }
+    // Other targets keep every colour: a palette option there would be a
+    // mistake the user should hear of, not a setting silently dropped.
+    if (!paletteOption.empty() && options.TargetExtension != ".gif")
+        throw std::invalid_argument(paletteOption + " applies only to --to .gif");
+    if (colorsGiven && options.GIF.Reduction != rmOptimized)
+        throw std::invalid_argument("--colors applies only to --palette optimized");
     return options;
 }
 
 std::string HelpText() {
     return "Usage: tamberlit-cli [OPTION]... [PATH]...\n"
-           "Convert images with an alpha channel to TGA, PNG or BMP, each written beside\n"
-           "its source under the same name with the new extension.\n"
+           "Convert images with an alpha channel to TGA, PNG, BMP or GIF, each written\n"
+           "beside its source under the same name with the new extension.\n"
            "\n"
            "A folder is searched with all its subfolders for .bmp, .png and .tga files\n"
            "(leaving out the target's own kind; names beginning with \".\" and links to\n"
@@ -350,7 +418,7 @@ std::string HelpText() {
            "whose extension is the target's is rewritten in place.\n"
            "\n"
            "Options:\n"
-           "  --to EXT          target: .png (default), .tga or .bmp\n"
+           "  --to EXT          target: .png (default), .tga, .bmp or .gif\n"
            "  --all             convert every readable image (24-bit when it has no alpha);\n"
            "                    by default only 32-bit images, those with alpha, are converted\n"
            "  -j, --jobs N      files converted at once (default: one per processor)\n"
@@ -359,6 +427,22 @@ std::string HelpText() {
            "                    no side may exceed " + std::to_string(MaxImageSide) + " pixels\n"
            "  --max-memory SIZE decoded pixels all workers may hold at once (default half of\n"
            "                    this machine's memory); SIZE in bytes, or with K, M, G, T\n"
+           "\n"           "GIF target (--to .gif; a usage error with any other target):\n"
+           "  --palette NAME    optimized (default: computed from the image),\n"
+           "                    optimized-system (236 computed and the 20 system colours),\n"
+           "                    cube (216 colours), gray (256 greys), four-grays, mono\n"
+           "                    (black and white), default20 (the 20 system colours),\n"
+           "                    halftone\n"
+           "  --colors N        colours of the optimized palette: 2, 4, 8, 16, 32, 64, 128\n"
+           "                    or 256 (default); a picture of no more colours keeps them\n"
+           "  --dither NAME     none (default: nearest colour), floyd-steinberg, stucki,\n"
+           "                    sierra, jarvis-judice-ninke, stevenson-arche, burkes\n"
+           "  --alpha-threshold T\n"
+           "                    pixels with alpha below T (0 to 255, default 128) become\n"
+           "                    the one transparent colour, the others opaque; 0 keeps\n"
+           "                    every pixel opaque. A transparent picture keeps one entry\n"
+           "                    for transparency: with 256 colours in use the least used\n"
+           "                    one gives way to it, its pixels taking the nearest colour\n"
            "\n"
            "Many machines:\n"
            "  --files-from FILE take the paths from FILE (- for standard input), one a line,\n"
@@ -388,7 +472,8 @@ std::string HelpText() {
            "target, or one in a folder we may not write in, is left as it is. Sources\n"
            "are only read, except a file named directly whose extension is the\n"
            "target's: it is rewritten in place and keeps only what the format is written\n"
-           "with (8-bit RGB or RGBA PNG without its other chunks, uncompressed TGA or BMP).\n"
+           "with (8-bit RGB or RGBA PNG without its other chunks, uncompressed TGA or BMP);\n"
+           "a GIF is not rewritten as a GIF, which would keep only its first frame.\n"
            "\n"
            "A file whose data end before its picture does is converted when it holds at\n"
            "least half of the rows (the rest left blank) and named in the summary as\n"

@@ -9,6 +9,7 @@
 
 #include "cli/work_list.hpp"
 #include "convert/batch_plan.hpp"
+#include "convert/gif_target.hpp"
 
 namespace tamberlit {
 
@@ -21,6 +22,7 @@ struct TCommandLineOptions {
     TVerbosity Verbosity = TVerbosity::Normal;
     uint64_t MaxPixels = 0;  // 0: the built-in default
     uint64_t MaxMemory = 0;  // 0: half of the machine's memory
+    TGIFSettings GIF;        // --palette, --colors, --dither, --alpha-threshold
     std::vector<std::string> Paths;
     std::vector<std::string> ListFiles;  // --files-from, in order after the paths
     TEntrySeparator Separator = TEntrySeparator::Line;

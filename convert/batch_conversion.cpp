@@ -168,6 +168,14 @@ uint64_t FileSize(const std::string& path) {
 
 // Reads, tests and writes one file; what became of it goes into result.
 void ConvertInto(TConversionHost& host, const std::string& path, TFileResult& result) {
+    // A GIF is read as its first frame: written back over itself (or over a
+    // GIF of the same name) it would lose its other frames.
+    if (GetImageKind(path) == ikGIF && GetImageKind(host.TargetExtension()) == ikGIF) {
+        result.Outcome = TFileOutcome::Failed;
+        result.Target = ChangeFileExtension(path, host.TargetExtension());
+        result.Detail = "a GIF is not converted to GIF (only its first frame would be kept)";
+        return;
+    }
     TBitmap bitmap;
     bitmap.Limits = host.SizeLimits();
     TRowsPresent rows;
@@ -183,7 +191,7 @@ void ConvertInto(TConversionHost& host, const std::string& path, TFileResult& re
         return;
     }
     result.Target = ChangeFileExtension(path, host.TargetExtension());
-    switch (SaveImageFile(bitmap, result.Target)) {
+    switch (SaveImageFile(bitmap, result.Target, host.GIFSettings())) {
         case TSaveResult::Written:
             result.BytesWritten = FileSize(result.Target);
             if (rows.CutShort()) {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "convert/gif_target.hpp"
 #include "image/bitmap.hpp"
 #include "image/limits.hpp"
 
@@ -60,6 +61,8 @@ public:
     // of the queue's threads once it is done, and a failed commit is a
     // Failed file, whatever ContinueAfterError would say.
     virtual TCommitQueue* CommitQueue() { return nullptr; }
+    // How a GIF target is given its palette.
+    virtual TGIFSettings GIFSettings() { return {}; }
 
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void SetProgressRange(int minimum, int maximum) = 0;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "formats/jpeg/jpeg_library.hpp"
+#include "convert/gif_target.hpp"
 #include "image/bmp_fallback.hpp"
 #include "image/byte_order.hpp"
 #include "image/exceptions.hpp"
@@ -30,16 +31,16 @@ std::unique_ptr<TGraphic> ReadGIFFirstFrame() {
     return gif;
 }
 
-void WriteBMP(TBitmap& bitmap, const std::string& path) { bitmap.SaveFile(path); }
+void WriteBMP(TBitmap& bitmap, const std::string& path, const TGIFSettings&) { bitmap.SaveFile(path); }
 
-void WriteTGA(TBitmap& bitmap, const std::string& path) {
+void WriteTGA(TBitmap& bitmap, const std::string& path, const TGIFSettings&) {
     TTGAFile file;
     file.AssignBitmap(bitmap);
     file.SaveFile(path);
 }
 
 template <typename TImage>
-void WriteThrough(TBitmap& bitmap, const std::string& path) {
+void WriteThrough(TBitmap& bitmap, const std::string& path, const TGIFSettings&) {
     TImage image;
     image.CopyFrom(&bitmap);
     image.SaveFile(path);
@@ -52,19 +53,19 @@ std::unique_ptr<TGraphic> Read() {
 
 // The one table of the formats: a path's ending gives the kind (the endings
 // are tried in this order, ignoring letter case), the kind its reader and its
-// writer. GIF has no writer on the conversion road.
+// writer. Only the GIF writer takes the palette settings.
 struct TImageFormat {
     TImageKind Kind;
     std::initializer_list<const char*> Endings;
     std::unique_ptr<TGraphic> (*CreateReader)();
-    void (*Write)(TBitmap& bitmap, const std::string& path);
+    void (*Write)(TBitmap& bitmap, const std::string& path, const TGIFSettings& gif);
 };
 
 const TImageFormat formats[] = {
     {ikBMP, {".bmp"}, Read<TBitmap>, WriteBMP},
     {ikTGA, {".tga"}, Read<TTGABitmap>, WriteTGA},
     {ikPNG, {".png", ".dat"}, Read<TPNGBitmap>, WriteThrough<TPNGBitmap>},
-    {ikGIF, {".gif"}, ReadGIFFirstFrame, nullptr},
+    {ikGIF, {".gif"}, ReadGIFFirstFrame, WriteGIFTarget},
     {ikJPEG, {".jpg", ".jpeg", ".jfif", ".jpe", ".jif"}, Read<TJPEGImage>, WriteThrough<TJPEGImage>},
 };
 
@@ -216,11 +217,11 @@ TDeclaredSize ReadDeclaredSize(const std::string& path) {
     return {};
 }
 
-TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path) {
+TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path, const TGIFSettings& gif) {
     if (IsUnwritableFile(path)) return TSaveResult::Unwritable;
     const TImageFormat* format = FormatOf(GetImageKind(path));
     if (!format || !format->Write) return TSaveResult::NoWriter;
-    format->Write(bitmap, path);
+    format->Write(bitmap, path, gif);
     return TSaveResult::Written;
 }
 

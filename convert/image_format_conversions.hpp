@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "convert/gif_target.hpp"
 #include "image/bitmap.hpp"
 
 namespace tamberlit {
@@ -44,7 +45,8 @@ enum class TSaveResult {
 
 // Writes bitmap to path with the writer of the path's kind. The target is
 // replaced atomically: a failure leaves the previous file as it was, and the
-// writer's error passes to the caller.
-TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path);
+// writer's error passes to the caller. A GIF is written with the palette
+// settings gif; the other writers keep every colour.
+TSaveResult SaveImageFile(TBitmap& bitmap, const std::string& path, const TGIFSettings& gif = {});
 
 }  // namespace tamberlit

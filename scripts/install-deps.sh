@@ -6,9 +6,10 @@
 set -eu
 
 # strace and fiu-utils inject write failures into the command line in the
-# tests (each such test skips with a message when its tool is missing).
+# tests (each such test skips with a message when its tool is missing);
+# giflib and Pillow read back the GIF files the command line writes.
 build_packages=(cmake make g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev
-                libgtest-dev libgmock-dev libgif-dev strace fiu-utils)
+                libgtest-dev libgmock-dev libgif-dev python3-pil strace fiu-utils)
 gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool
               python3-gi gir1.2-gtk-3.0)
 # The engines the farm tests drive for real (a one-node Slurm cluster, GNU

@@ -166,6 +166,24 @@ int ReadBytes(GifFileType* gif, GifByteType* out, int count) {
 
 }  // namespace
 
+std::optional<TGiflibFile> DecodeFileWithGiflib(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        uint8_t buffer[65536];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+        std::fclose(file);
+    }
+    TGiflibFile file;
+    if (bytes.size() >= 10) {
+        file.Signature.assign(bytes.begin(), bytes.begin() + 6);
+        file.ScreenWidth = bytes[6] | bytes[7] << 8;
+        file.ScreenHeight = bytes[8] | bytes[9] << 8;
+    }
+    file.Frames = *DecodeWithGiflib(bytes);
+    return file;
+}
+
 std::optional<std::vector<TGiflibFrame>> DecodeWithGiflib(const std::vector<uint8_t>& bytes) {
     std::vector<TGiflibFrame> frames;
     TSource source{&bytes, 0};
@@ -181,13 +199,22 @@ std::optional<std::vector<TGiflibFrame>> DecodeWithGiflib(const std::vector<uint
         for (int i = 0; i < gif->ImageCount; ++i) {
             const SavedImage& image = gif->SavedImages[i];
             const GifImageDesc& place = image.ImageDesc;
-            TGiflibFrame frame{place.Left, place.Top, place.Width, place.Height, {}};
+            TGiflibFrame frame;
+            frame.Left = place.Left;
+            frame.Top = place.Top;
+            frame.Width = place.Width;
+            frame.Height = place.Height;
             const size_t size = static_cast<size_t>(place.Width) * static_cast<size_t>(place.Height);
             frame.Pixels.assign(image.RasterBits, image.RasterBits + size);
             EXPECT_LE(place.Left + place.Width, gif->SWidth) << "frame " << i << " beyond the screen";
             EXPECT_LE(place.Top + place.Height, gif->SHeight) << "frame " << i << " beyond the screen";
             const ColorMapObject* colors = place.ColorMap ? place.ColorMap : gif->SColorMap;
+            GraphicsControlBlock control{};
+            if (DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK) frame.TransparentIndex = control.TransparentColor;
             if (colors) {
+                for (int c = 0; c < colors->ColorCount; ++c)
+                    frame.Colors.insert(frame.Colors.end(),
+                                        {colors->Colors[c].Red, colors->Colors[c].Green, colors->Colors[c].Blue});
                 const uint8_t highest = size ? *std::max_element(frame.Pixels.begin(), frame.Pixels.end()) : 0;
                 EXPECT_LT(highest, colors->ColorCount) << "frame " << i << " uses colours beyond its table";
             }
@@ -201,6 +228,7 @@ std::optional<std::vector<TGiflibFrame>> DecodeWithGiflib(const std::vector<uint
 #else
 
 std::optional<std::vector<TGiflibFrame>> DecodeWithGiflib(const std::vector<uint8_t>&) { return std::nullopt; }
+std::optional<TGiflibFile> DecodeFileWithGiflib(const std::string&) { return std::nullopt; }
 
 #endif
 

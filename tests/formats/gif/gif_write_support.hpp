@@ -57,15 +57,26 @@ struct TCodeTrace {
 };
 TCodeTrace TraceCodes(const std::vector<uint8_t>& data, int minimumCodeSize);
 
-// One frame as giflib decodes it (rows top first, interlacing undone).
+// One frame as giflib decodes it (rows top first, interlacing undone), with
+// the colour table it uses (R, G, B bytes) and the transparent index its
+// graphic control extension gives (-1 for none).
 struct TGiflibFrame {
     int Left = 0, Top = 0, Width = 0, Height = 0;
     std::vector<uint8_t> Pixels;
+    std::vector<uint8_t> Colors;
+    int TransparentIndex = -1;
 };
 // The frames giflib reads from the bytes; std::nullopt when giflib is not
 // part of the build. A decoding error, a frame outside the logical screen or a
 // pixel beyond its colour table (which giflib's tools refuse or read past)
 // fails the test.
 std::optional<std::vector<TGiflibFrame>> DecodeWithGiflib(const std::vector<uint8_t>& bytes);
+// The signature and frames of a GIF file, as above.
+struct TGiflibFile {
+    std::string Signature;
+    int ScreenWidth = 0, ScreenHeight = 0;
+    std::vector<TGiflibFrame> Frames;
+};
+std::optional<TGiflibFile> DecodeFileWithGiflib(const std::string& path);
 
 }  // namespace tamberlit::testing
