@@ -489,27 +489,6 @@ std::string HelpText() {
 
 namespace {
 
-bool Later(const timespec& a, const timespec& b) {
-    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
-}
-
-// --update, as cp -u and rsync -u decide: a target that is missing or older
-// than its source is made again. A group is converted again as a whole, in
-// list order, when any of its targets is, so that each target is what a full
-// run writes.
-bool GroupNeedsConversion(const TBatchPlan& plan, size_t group, const std::string& extension) {
-    for (const uint32_t index : plan.Group(group)) {
-        const std::string source = plan.File(index);
-        struct stat sourceStatus {};
-        struct stat targetStatus {};
-        if (::stat(ChangeFileExtension(source, extension).c_str(), &targetStatus) != 0) return true;
-        // A source that cannot be looked at is left for the conversion to report.
-        if (::stat(source.c_str(), &sourceStatus) != 0) return true;
-        if (Later(sourceStatus.st_mtim, targetStatus.st_mtim)) return true;
-    }
-    return false;
-}
-
 // --list: the sources in the order a run takes them, with their targets, or
 // alone and NUL-separated, ready for --files-from -0.
 void PrintList(const TBatchPlan& plan, const TCommandLineOptions& options, std::ostream& out) {
@@ -583,7 +562,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
 
     // The plan holds this shard's files only: a list of millions of entries
     // passes through without being kept.
-    TBatchPlanner planner(host, options.Shard);
+    // An incremental run's plan knows which groups are up to date: the looks
+    // at sources and targets that make it serve both.
+    TBatchPlanner planner(host, options.Shard, options.Update && !options.ListOnly);
     auto add = [&](const std::string& path) {
         if (planner.Add(path) == TBatchPlanner::TAdded::Missing) host.MissingPath(path);
     };
@@ -607,7 +588,10 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         // more than it between them.
         const bool share = workers > 1 && LargestConversionBytes(host.SizeLimits()) * workers > budget.Total();
         auto runGroup = [&](size_t group) {
-            if (options.Update && !GroupNeedsConversion(plan, group, options.TargetExtension)) {
+            // --update, as cp -u and rsync -u decide: a group is converted again
+            // as a whole, in list order, when any of its targets is missing or
+            // older than a source, so that each target is what a full run writes.
+            if (plan.UpToDate(group)) {
                 for (const uint32_t index : plan.Group(group)) {
                     TFileResult result;
                     result.Source = plan.File(index);

@@ -11,9 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "convert/conversion_host.hpp"
@@ -41,6 +43,11 @@ public:
     size_t GroupCount() const { return groupStarts_.empty() ? 0 : groupStarts_.size() - 1; }
     // Indices of the group's files, in list order.
     std::span<const uint32_t> Group(size_t group) const;
+    // A plan made for an incremental run: no target of the group is missing
+    // or older than a source of it (as cp -u and rsync -u decide; a source
+    // that cannot be looked at is left for the conversion to report). Always
+    // false in a plan made for a full run.
+    bool UpToDate(size_t group) const { return group < upToDate_.size() && upToDate_[group]; }
 
 private:
     friend class TBatchPlanner;
@@ -48,13 +55,21 @@ private:
     std::vector<uint64_t> starts_;  // where each file's path begins in names_
     std::vector<uint32_t> members_;      // the files of every group, group after group
     std::vector<uint32_t> groupStarts_;  // where each group begins in members_, and the end
+    std::vector<bool> upToDate_;         // by group; empty for a full run
 };
+
+// The canonical names of files, their folders resolved once and held open
+// while a plan is made, so that each file costs a lookup of its own name only.
+class TFileKeys;
+struct TFileLook;
 
 class TBatchPlanner {
 public:
     // The host gives the target and lists folders (reporting those it cannot
-    // read); the shard chooses the files kept.
-    explicit TBatchPlanner(TConversionHost& host, TShard shard = {});
+    // read); the shard chooses the files kept; update makes the plan of an
+    // incremental run (TBatchPlan::UpToDate).
+    explicit TBatchPlanner(TConversionHost& host, TShard shard = {}, bool update = false);
+    ~TBatchPlanner();
 
     enum class TAdded {
         File,        // a file (or another kind of entry) of this shard
@@ -71,12 +86,18 @@ public:
     TBatchPlan Finish();
 
 private:
-    void Keep(const std::string& file);
+    void Keep(const std::string& file, const std::string& key, const TFileLook& source);
 
     TConversionHost& host_;
     TShard shard_;
+    bool update_;
     std::string target_;
     TBatchPlan plan_;
+    std::unique_ptr<TFileKeys> keys_;
+    // Every kept file's two keys (as source, as target), hashed, with its
+    // index; for an incremental run, whether it is newer than its target.
+    std::vector<std::pair<uint64_t, uint32_t>> keyHashes_;
+    std::vector<bool> stale_;
 };
 
 // Expands the paths into one plan; paths that do not exist are left out.

@@ -56,6 +56,32 @@ TEST(BatchPlan, ASourceThatIsAnotherFilesTargetIsOrderedWithIt) {
     EXPECT_EQ(Members(plan, 0), (std::vector<uint32_t>{0, 1, 2}));
 }
 
+// Names that reach one file through a link are one file: a target that is a
+// link to another target, a source that is a link to another source, and a
+// folder named through a link, in a plan for a full run and for an
+// incremental one (which looks at targets in another way).
+TEST(BatchPlan, NamesThatReachOneFileThroughALinkShareAGroup) {
+    for (const bool update : {false, true}) {
+        TTempFolder folder;
+        fs::create_directories(folder.Path() / "real");
+        for (const char* name : {"a.bmp", "b.tga", "c.bmp", "real/e.bmp"}) WriteFileBytes(folder / name, {0});
+        WriteFileBytes(folder / "a.png", {0});
+        fs::create_symlink("a.png", folder.Path() / "b.png");  // b.tga's target is a.png
+        fs::create_symlink("c.bmp", folder.Path() / "d.bmp");  // d.bmp is c.bmp
+        fs::create_symlink("real", folder.Path() / "alias");   // alias/e.bmp is real/e.bmp
+        TRecordingHost host;
+        host.target = ".png";
+        TBatchPlanner planner(host, {}, update);
+        for (const char* name : {"a.bmp", "c.bmp", "real/e.bmp", "b.tga", "d.bmp", "alias/e.bmp"})
+            EXPECT_EQ(planner.Add(folder / name), TBatchPlanner::TAdded::File) << name;
+        const TBatchPlan plan = planner.Finish();
+        ASSERT_EQ(plan.GroupCount(), 3u) << "update " << update;
+        EXPECT_EQ(Members(plan, 0), (std::vector<uint32_t>{0, 3}));
+        EXPECT_EQ(Members(plan, 1), (std::vector<uint32_t>{1, 4}));
+        EXPECT_EQ(Members(plan, 2), (std::vector<uint32_t>{2, 5}));
+    }
+}
+
 TEST(BatchPlan, WorkersRunEveryGroupOnceAndStopWhenAsked) {
     TTempFolder folder;
     std::vector<std::string> paths;
