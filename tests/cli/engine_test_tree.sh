@@ -25,6 +25,22 @@ for folder in range(3):
 PY
 }
 
+# fail TEXT...: the test fails, showing the end of every log in $work.
+fail() {
+  echo "FAIL: $*"
+  for log in "$work"/*.log; do echo "--- $log"; tail -n 20 "$log"; done
+  exit 1
+}
+
+# prepare_farm CLI WORK: WORK/once converted by one sequential run, WORK/farm
+# the same tree untouched, and WORK/work.lst its sources (--list -0).
+prepare_farm() {
+  make_tree "$2/once"
+  cp -a "$2/once" "$2/farm"
+  "$1" -q -j 1 --to .png "$2/once" || fail "the sequential run failed"
+  "$1" --list -0 --to .png "$2/farm" > "$2/work.lst" || fail "--list failed"
+}
+
 # same_outputs A B: the PNG files under A and B are the same, byte for byte.
 same_outputs() {
   local a b

@@ -24,17 +24,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for log in "$work"/*.log; do echo "--- $log"; tail -n 20 "$log"; done
-  exit 1
-}
-
 . "$here/engine_test_tree.sh"
-make_tree "$work/once"
-cp -a "$work/once" "$work/farm"
-"$cli" -q -j 1 --to .png "$work/once" || fail "the sequential run failed"
-"$cli" --list -0 --to .png "$work/farm" > "$work/work.lst" || fail "--list failed"
+prepare_farm "$cli" "$work"
 
 port=$((20000 + RANDOM % 20000))
 ssh-keygen -q -t ed25519 -N '' -f "$work/host_key" || fail "no host key"
