@@ -37,7 +37,7 @@ const char* const Label3Caption =
     "这些文件会以相同的文件名被保存在源文件所在的位置, 但是扩展名将是你所指定的格式. 源文件不会有任何变化.";
 
 const QStringList windowFontFamilies = {"Microsoft YaHei", "WenQuanYi Micro Hei", "Noto Sans CJK SC",
-                                        "Noto Sans SC", "Source Han Sans SC", "Droid Sans Fallback"};
+                                        "Noto Sans SC",    "Source Han Sans SC",  "Droid Sans Fallback"};
 
 // A file URL names this machine when it has no host or names it as
 // "localhost" or by its host name (some file managers write the latter).
@@ -59,8 +59,8 @@ std::string ErrorReportText(const std::string& message) {
 }
 
 void ShowStandardErrorReport(QWidget* parent, const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle), DecodedText(text),
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle), DecodedText(text), QMessageBox::Ok,
+                    parent);
     // Error texts carry file names; a name like "<b>.png" must not become markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -236,10 +236,8 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery())
-        event->accept();
-    else
-        event->ignore();
+    if (FormCloseQuery()) event->accept();
+    else event->ignore();
 }
 
 // Files are always copied from, never taken over: a source that offers "move"

@@ -34,7 +34,8 @@ public:
     }
     float At(float x, float y) const {
         float sum = 0, amplitude = 0.5f, frequency = 1.0f / 256;
-        for (int octave = 0; octave < 6; ++octave, amplitude *= 0.5f, frequency *= 2) sum += amplitude * Smooth(x * frequency, y * frequency);
+        for (int octave = 0; octave < 6; ++octave, amplitude *= 0.5f, frequency *= 2)
+            sum += amplitude * Smooth(x * frequency, y * frequency);
         return sum;
     }
 

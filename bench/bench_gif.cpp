@@ -76,8 +76,7 @@ std::vector<uint8_t> EncodeWithGiflib(const std::vector<uint8_t>& pixels) {
     bool ok = EGifPutScreenDesc(gif, side, side, 8, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, side, side, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < side; ++y)
-        ok = EGifPutLine(gif, const_cast<GifPixelType*>(pixels.data() + static_cast<size_t>(y) * side), side) ==
-             GIF_OK;
+        ok = EGifPutLine(gif, const_cast<GifPixelType*>(pixels.data() + static_cast<size_t>(y) * side), side) == GIF_OK;
     GifFreeMapObject(map);
     if (EGifCloseFile(gif, &error) != GIF_OK || !ok) throw std::runtime_error("giflib could not encode");
     return memory.bytes;
@@ -190,8 +189,9 @@ int main(int argc, char** argv) {
     // CPU time is the measure that holds on a shared machine; wall-clock time
     // is shown beside it.
     if (ours != reporter.times.end() && theirs != reporter.times.end())
-        std::printf("GIF decoding speed, giflib's time / ours: %.2f in CPU time, %.2f in wall-clock time "
-                    "(aim: 1.5 or better)\n",
-                    theirs->second.cpu / ours->second.cpu, theirs->second.real / ours->second.real);
+        std::printf(
+            "GIF decoding speed, giflib's time / ours: %.2f in CPU time, %.2f in wall-clock time "
+            "(aim: 1.5 or better)\n",
+            theirs->second.cpu / ours->second.cpu, theirs->second.real / ours->second.real);
     return 0;
 }

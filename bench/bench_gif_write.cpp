@@ -88,8 +88,7 @@ std::vector<uint8_t> EncodeWithGiflib(const std::vector<uint8_t>& pixels) {
     bool ok = EGifPutScreenDesc(gif, side, side, 8, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, side, side, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < side; ++y)
-        ok = EGifPutLine(gif, const_cast<GifPixelType*>(pixels.data() + static_cast<size_t>(y) * side), side) ==
-             GIF_OK;
+        ok = EGifPutLine(gif, const_cast<GifPixelType*>(pixels.data() + static_cast<size_t>(y) * side), side) == GIF_OK;
     GifFreeMapObject(map);
     if (EGifCloseFile(gif, &error) != GIF_OK || !ok) throw std::runtime_error("giflib could not encode");
     return std::move(memory.bytes);
@@ -205,8 +204,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::printf("Picture: %d x %d, 256 colours. File sizes: giflib %zu bytes, our LZW %zu, our RLE %zu\n", side,
-                side, giflib.size(), lzw.size(), rle.size());
+    std::printf("Picture: %d x %d, 256 colours. File sizes: giflib %zu bytes, our LZW %zu, our RLE %zu\n", side, side,
+                giflib.size(), lzw.size(), rle.size());
     std::printf("Size / giflib's: LZW %.3f, RLE %.3f\n", double(lzw.size()) / double(giflib.size()),
                 double(rle.size()) / double(giflib.size()));
 

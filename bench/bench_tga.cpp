@@ -150,7 +150,8 @@ public:
         std::printf("\n%zu-byte file (RLE: %zu bytes); fastest repetition against memcpy of %.2f ms:\n",
                     Uncompressed().size(), RunLength().size(), baseline->second);
         for (const auto& [name, time] : fastest_)
-            if (name != "Memcpy") std::printf("  %-20s %6.2f ms  %5.2fx memcpy\n", name.c_str(), time, time / baseline->second);
+            if (name != "Memcpy")
+                std::printf("  %-20s %6.2f ms  %5.2fx memcpy\n", name.c_str(), time, time / baseline->second);
     }
 
 private:

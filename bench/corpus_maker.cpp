@@ -41,7 +41,8 @@ float Unit(uint32_t h) { return static_cast<float>(h >> 8) * (1.0f / 16777216.0f
 
 float ValueNoise(float x, float y, uint32_t seed) {
     const float fx = std::floor(x), fy = std::floor(y);
-    const auto ix = static_cast<uint32_t>(static_cast<int32_t>(fx)), iy = static_cast<uint32_t>(static_cast<int32_t>(fy));
+    const auto ix = static_cast<uint32_t>(static_cast<int32_t>(fx)),
+               iy = static_cast<uint32_t>(static_cast<int32_t>(fy));
     float tx = x - fx, ty = y - fy;
     tx = tx * tx * (3 - 2 * tx);
     ty = ty * ty * (3 - 2 * ty);

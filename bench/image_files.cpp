@@ -67,8 +67,7 @@ void ReadFromMemory(png_structp png, png_bytep data, png_size_t length) {
 
 // The caller owns every C++ object the decode fills, so a longjmp skips no
 // destructor.
-bool DecodePng(const std::vector<uint8_t>& bytes, TDecoded& result, std::vector<png_bytep>& rows,
-               std::string& error) {
+bool DecodePng(const std::vector<uint8_t>& bytes, TDecoded& result, std::vector<png_bytep>& rows, std::string& error) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {

@@ -368,8 +368,7 @@ bool JpegReadRows(TJpegReader& state, TFrame& frame) {
 
 // The target's own buffer with its header written, and the frame pointing at
 // its rows; for a PNG target a plain pixel block.
-void PrepareTarget(TKind target, uint32_t width, uint32_t height, uint32_t pixelBytes, TBuffer& out,
-                   TFrame& frame) {
+void PrepareTarget(TKind target, uint32_t width, uint32_t height, uint32_t pixelBytes, TBuffer& out, TFrame& frame) {
     frame.Width = width;
     frame.Height = height;
     frame.PixelBytes = pixelBytes;
@@ -380,12 +379,12 @@ void PrepareTarget(TKind target, uint32_t width, uint32_t height, uint32_t pixel
         out.Resize(18 + rowBytes * height);
         uint8_t* h = out.Data();
         std::memset(h, 0, 18);
-        h[2] = 2;                                              // uncompressed true colour
-        h[7] = pixelBytes == 3 ? 24 : 0;                       // colour-map entry size, as Tamberlit writes it
+        h[2] = 2;                         // uncompressed true colour
+        h[7] = pixelBytes == 3 ? 24 : 0;  // colour-map entry size, as Tamberlit writes it
         Put16(h + 12, width);
         Put16(h + 14, height);
         h[16] = static_cast<uint8_t>(pixelBytes * 8);
-        h[17] = 0x08;                                          // origin bottom left
+        h[17] = 0x08;  // origin bottom left
         for (uint32_t y = 0; y < height; ++y) frame.Rows[y] = h + 18 + rowBytes * (height - 1 - y);
     } else if (target == TKind::Bmp) {
         const size_t stride = (rowBytes + 3) / 4 * 4;
@@ -504,8 +503,7 @@ int main(int argc, char** argv) {
         try {
             if (ConvertOne(path, source, target, all, ChangeExtension(path, targetExtension)) == TOutcome::Converted)
                 ++converted;
-            else
-                ++skipped;
+            else ++skipped;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "minimal_convert: %s: %s\n", path.c_str(), error.what());
             ++failed;

@@ -91,17 +91,18 @@ struct TNamedReduction {
     TColorReduction Method;
 };
 constexpr TNamedReduction paletteNames[] = {
-    {"optimized", rmOptimized}, {"optimized-system", rmOptimizedWindows}, {"cube", rmNetscape},
-    {"gray", rmGreyRamp},       {"four-grays", rmFourGreys},              {"mono", rmBlackWhite},
-    {"default20", rmWindows20}, {"halftone", rmWindowsHalftone},
+    {"optimized", rmOptimized},  {"optimized-system", rmOptimizedWindows},
+    {"cube", rmNetscape},        {"gray", rmGreyRamp},
+    {"four-grays", rmFourGreys}, {"mono", rmBlackWhite},
+    {"default20", rmWindows20},  {"halftone", rmWindowsHalftone},
 };
 struct TNamedDither {
     const char* Name;
     TDitherMode Mode;
 };
 constexpr TNamedDither ditherNames[] = {
-    {"none", dmNearest},        {"floyd-steinberg", dmFloydSteinberg},         {"stucki", dmStucki},
-    {"sierra", dmSierra},       {"jarvis-judice-ninke", dmJarvisJudiceNinke}, {"stevenson-arche", dmStevensonArce},
+    {"none", dmNearest},  {"floyd-steinberg", dmFloydSteinberg},        {"stucki", dmStucki},
+    {"sierra", dmSierra}, {"jarvis-judice-ninke", dmJarvisJudiceNinke}, {"stevenson-arche", dmStevensonArce},
     {"burkes", dmBurkes},
 };
 
@@ -132,8 +133,8 @@ int ParseColorCount(const std::string& text) {
 class TCommandLineHost : public TConversionHost {
 public:
     TCommandLineHost(const TCommandLineOptions& options, std::ostream& out, std::ostream& err)
-        : options_(options), out_(out), err_(err), showProgress_(::isatty(STDERR_FILENO) != 0 &&
-                                                                 options.Verbosity != TVerbosity::Quiet) {}
+        : options_(options), out_(out), err_(err),
+          showProgress_(::isatty(STDERR_FILENO) != 0 && options.Verbosity != TVerbosity::Quiet) {}
 
     std::string TargetExtension() override { return options_.TargetExtension; }
     TGIFSettings GIFSettings() override { return options_.GIF; }
@@ -310,8 +311,8 @@ private:
     std::string status_;
     size_t total_ = 0;
     size_t finished_ = 0;
-    unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0,
-             foldersNotRead_ = 0, upToDate_ = 0;
+    unsigned converted_ = 0, notThirtyTwoBit_ = 0, unreadable_ = 0, unwritable_ = 0, failed_ = 0, foldersNotRead_ = 0,
+             upToDate_ = 0;
     std::vector<std::string> cutShort_;  // sources, converted
     std::unique_ptr<TRunReport> report_;
     TCommitQueue* commits_ = nullptr;
@@ -332,9 +333,7 @@ TCommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments) 
             if (i + 1 >= arguments.size()) throw std::invalid_argument(option + " needs a value");
             return arguments[++i];
         };
-        auto is = [&](const char* name) {
-            return argument == name || argument.rfind(std::string(name) + "=", 0) == 0;
-        };
+        auto is = [&](const char* name) { return argument == name || argument.rfind(std::string(name) + "=", 0) == 0; };
         if (onlyPaths || argument.empty() || argument[0] != '-' || argument == "-") {
             options.Paths.push_back(argument);
         } else if (argument == "--") {
@@ -423,11 +422,15 @@ std::string HelpText() {
            "                    by default only 32-bit images, those with alpha, are converted\n"
            "  -j, --jobs N      files converted at once (default: one per processor)\n"
            "  --max-pixels N    refuse images of more than N pixels (default " +
-           std::to_string(DefaultMaxPixels) + ");\n"
-           "                    no side may exceed " + std::to_string(MaxImageSide) + " pixels\n"
+           std::to_string(DefaultMaxPixels) +
+           ");\n"
+           "                    no side may exceed " +
+           std::to_string(MaxImageSide) +
+           " pixels\n"
            "  --max-memory SIZE decoded pixels all workers may hold at once (default half of\n"
            "                    this machine's memory); SIZE in bytes, or with K, M, G, T\n"
-           "\n"           "GIF target (--to .gif; a usage error with any other target):\n"
+           "\n"
+           "GIF target (--to .gif; a usage error with any other target):\n"
            "  --palette NAME    optimized (default: computed from the image),\n"
            "                    optimized-system (236 computed and the 20 system colours),\n"
            "                    cube (216 colours), gray (256 greys), four-grays, mono\n"
@@ -494,8 +497,7 @@ namespace {
 void PrintList(const TBatchPlan& plan, const TCommandLineOptions& options, std::ostream& out) {
     for (size_t i = 0; i < plan.FileCount(); ++i) {
         const std::string file = plan.File(i);
-        if (options.Separator == TEntrySeparator::Nul)
-            out << file << '\0';
+        if (options.Separator == TEntrySeparator::Nul) out << file << '\0';
         else
             out << PrintableText(file) << '\t' << PrintableText(ChangeFileExtension(file, options.TargetExtension))
                 << '\n';

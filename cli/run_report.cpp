@@ -50,12 +50,12 @@ TRunReport::~TRunReport() {
 void TRunReport::Record(const TFileResult& result) {
     char milliseconds[32];
     std::snprintf(milliseconds, sizeof milliseconds, "%.3f", result.Milliseconds);
-    const std::string line = "{\"source\": " + JsonString(result.Source) + ", \"target\": " + JsonString(result.Target) +
-                             ", \"outcome\": \"" + OutcomeText(result.Outcome) + "\", \"reason\": " +
-                             JsonString(result.Detail) + ", \"width\": " + std::to_string(result.Width) +
-                             ", \"height\": " + std::to_string(result.Height) + ", \"pixel_format\": \"" +
-                             FormatName(result.Format) + "\", \"bytes_written\": " +
-                             std::to_string(result.BytesWritten) + ", \"milliseconds\": " + milliseconds + "}\n";
+    const std::string line =
+        "{\"source\": " + JsonString(result.Source) + ", \"target\": " + JsonString(result.Target) +
+        ", \"outcome\": \"" + OutcomeText(result.Outcome) + "\", \"reason\": " + JsonString(result.Detail) +
+        ", \"width\": " + std::to_string(result.Width) + ", \"height\": " + std::to_string(result.Height) +
+        ", \"pixel_format\": \"" + FormatName(result.Format) +
+        "\", \"bytes_written\": " + std::to_string(result.BytesWritten) + ", \"milliseconds\": " + milliseconds + "}\n";
     // One write for the whole line; a short write (a full disk) is retried
     // for the rest, and an error is the run's.
     for (size_t done = 0; done < line.size();) {

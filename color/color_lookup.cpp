@@ -33,8 +33,8 @@ TSlowColorLookup::TSlowColorLookup(HPALETTE palette)
 
 void TSlowColorLookup::FillCell(uint32_t cell) {
     const int side = 1 << CellShift;
-    const int low[3] = {int(cell / (CellsPerSide * CellsPerSide)) * side, int(cell / CellsPerSide % CellsPerSide) * side,
-                        int(cell % CellsPerSide) * side};
+    const int low[3] = {int(cell / (CellsPerSide * CellsPerSide)) * side,
+                        int(cell / CellsPerSide % CellsPerSide) * side, int(cell % CellsPerSide) * side};
     // For every entry the least and greatest squared distance to any colour of
     // the cell.
     uint32_t least[256];
@@ -69,8 +69,9 @@ uint8_t TSlowColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue)
     int bestDistance = std::numeric_limits<int>::max();
     uint8_t best = 0;
     if (useCells_) {
-        const uint32_t cell = (uint32_t(red >> CellShift) * CellsPerSide + uint32_t(green >> CellShift)) * CellsPerSide +
-                              uint32_t(blue >> CellShift);
+        const uint32_t cell =
+            (uint32_t(red >> CellShift) * CellsPerSide + uint32_t(green >> CellShift)) * CellsPerSide +
+            uint32_t(blue >> CellShift);
         if (cellStart_[cell] == NotFilled) FillCell(cell);
         const TCandidate* candidate = candidates_.data() + cellStart_[cell];
         const TCandidate* end = candidate + cellCount_[cell];
@@ -79,7 +80,8 @@ uint8_t TSlowColorLookup::NearestIndex(uint8_t red, uint8_t green, uint8_t blue)
         // the lower index wins among them.
         for (; candidate != end && static_cast<int>(candidate->LeastDistance) <= bestDistance; ++candidate) {
             const TPaletteEntry& entry = entries_[candidate->Index];
-            const int distance = Square(entry.peRed - red) + Square(entry.peGreen - green) + Square(entry.peBlue - blue);
+            const int distance =
+                Square(entry.peRed - red) + Square(entry.peGreen - green) + Square(entry.peBlue - blue);
             if (distance < bestDistance || (distance == bestDistance && candidate->Index < best)) {
                 bestDistance = distance;
                 best = static_cast<uint8_t>(candidate->Index);

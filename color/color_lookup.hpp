@@ -61,8 +61,8 @@ private:
     HPALETTE palette_;
     std::vector<TPaletteEntry> entries_;  // empty for an empty palette
     bool useCells_ = false;
-    std::vector<bool> repeated_;          // the same colour as an earlier entry
-    std::vector<uint32_t> cellStart_;     // into candidates_, NotFilled until first use
+    std::vector<bool> repeated_;       // the same colour as an earlier entry
+    std::vector<uint32_t> cellStart_;  // into candidates_, NotFilled until first use
     std::vector<uint16_t> cellCount_;
     struct TCandidate {
         uint32_t LeastDistance;  // to any colour of the cell

@@ -10,9 +10,7 @@
 
 namespace tamberlit {
 
-TDIBReader::TDIBReader(TBitmap& bitmap, TPixelFormat format) : TDIB(bitmap, format) {
-    bitmap.SetPixelFormat(format);
-}
+TDIBReader::TDIBReader(TBitmap& bitmap, TPixelFormat format) : TDIB(bitmap, format) { bitmap.SetPixelFormat(format); }
 
 uint8_t* TDIBReader::RowAddress(int y) { return bitmap_.RowAddress(y); }
 
@@ -47,8 +45,8 @@ void TDIBWriter::AllocateImage() {
             copied = static_cast<uint32_t>(count);
         }
         // Bottom-up, as blocks made for bitmaps always are.
-        image_ = TDIBSection::Create(width_, height_, BitCountOf(pixelFormat_), BI_RGB, nullptr,
-                                     std::move(colorTable), bitmap_.Limits);
+        image_ = TDIBSection::Create(width_, height_, BitCountOf(pixelFormat_), BI_RGB, nullptr, std::move(colorTable),
+                                     bitmap_.Limits);
         if (pixelFormat_ == Px8) {
             image_->Header.biClrUsed = 256;
             image_->Header.biClrImportant = copied;

@@ -146,13 +146,11 @@ bool Is(const TColorLookup& lookup) {
 }  // namespace
 
 TDitherEngine::TDitherEngine(int width, TColorLookup& lookup)
-    : width_(width),
-      lookup_(lookup),
-      lookupKind_(Is<TSlowColorLookup>(lookup)       ? TLookupKind::Slow
-                  : Is<TNetscapeColorLookup>(lookup) ? TLookupKind::Netscape
-                  : Is<TGrayScaleLookup>(lookup)     ? TLookupKind::GrayScale
-                  : Is<TMonochromeLookup>(lookup)    ? TLookupKind::Monochrome
-                                                     : TLookupKind::Other) {
+    : width_(width), lookup_(lookup), lookupKind_(Is<TSlowColorLookup>(lookup)       ? TLookupKind::Slow
+                                                  : Is<TNetscapeColorLookup>(lookup) ? TLookupKind::Netscape
+                                                  : Is<TGrayScaleLookup>(lookup)     ? TLookupKind::GrayScale
+                                                  : Is<TMonochromeLookup>(lookup)    ? TLookupKind::Monochrome
+                                                                                     : TLookupKind::Other) {
     if (width < 0) throw EInvalidGraphic("Invalid image dimensions");
 }
 
@@ -204,7 +202,8 @@ TErrorRows::TErrorRows(int rows, int cells)
     : storage_(static_cast<size_t>(rows) * 3 * static_cast<size_t>(cells), 0), rowCount_(rows), cells_(cells) {
     for (int row = 0; row < rows; ++row)
         for (int channel = 0; channel < 3; ++channel)
-            rows_[row][channel] = storage_.data() + (static_cast<size_t>(row) * 3 + channel) * static_cast<size_t>(cells);
+            rows_[row][channel] =
+                storage_.data() + (static_cast<size_t>(row) * 3 + channel) * static_cast<size_t>(cells);
 }
 
 void TErrorRows::Rotate() {
@@ -241,10 +240,8 @@ uint8_t TFloydSteinbergDitherer::Step(LookupType& lookup, uint8_t red, uint8_t g
                                       uint8_t& outGreen, uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
-    for (int c = 0; c < 3; ++c)
-        adjusted[c] = Adjust(wanted[c], cells_[c][cursor_] + carried_[c], 8, 16);
-    const uint8_t index =
-        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], cells_[c][cursor_] + carried_[c], 8, 16);
+    const uint8_t index = TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     for (int c = 0; c < 3; ++c) {
         const int32_t error = adjusted[c] - obtained[c];
@@ -286,13 +283,12 @@ uint8_t T5by3Ditherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uin
 }
 
 template <typename LookupType>
-uint8_t T5by3Ditherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                    uint8_t& outBlue) {
+uint8_t T5by3Ditherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                            uint8_t& outGreen, uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], divisor_ / 2, divisor_);
-    const uint8_t index =
-        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index = TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const int32_t error[3] = {adjusted[0] - outRed, adjusted[1] - outGreen, adjusted[2] - outBlue};
     if (error[0] != 0 || error[1] != 0 || error[2] != 0) SpreadError(error);
     cursor_ += direction_;
@@ -373,20 +369,19 @@ void TJaJuNiDitherer::DitherRow(const uint8_t* pixels, int bytesPerPixel, uint8_
 TSteveArcheDitherer::TSteveArcheDitherer(int width, TColorLookup& lookup)
     : TDitherEngine(width, lookup), errors_(4, width + 6) {}
 
-uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
-                                         uint8_t& outGreen, uint8_t& outBlue) {
+uint8_t TSteveArcheDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
+                                         uint8_t& outBlue) {
     if (!InRow()) return TDitherEngine::Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
     return Step(lookup_, red, green, blue, outRed, outGreen, outBlue);
 }
 
 template <typename LookupType>
-uint8_t TSteveArcheDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                    uint8_t& outBlue) {
+uint8_t TSteveArcheDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                                  uint8_t& outGreen, uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], 100, 200);
-    const uint8_t index =
-        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index = TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     const int d = direction_;
     const int d2 = direction2_;
@@ -439,13 +434,12 @@ uint8_t TBurkesDitherer::DitherPixel(uint8_t red, uint8_t green, uint8_t blue, u
 }
 
 template <typename LookupType>
-uint8_t TBurkesDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed, uint8_t& outGreen,
-                    uint8_t& outBlue) {
+uint8_t TBurkesDitherer::Step(LookupType& lookup, uint8_t red, uint8_t green, uint8_t blue, uint8_t& outRed,
+                              uint8_t& outGreen, uint8_t& outBlue) {
     const uint8_t wanted[3] = {red, green, blue};
     uint8_t adjusted[3];
     for (int c = 0; c < 3; ++c) adjusted[c] = Adjust(wanted[c], errors_.Row(0, c)[cursor_], 16, 32);
-    const uint8_t index =
-        TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
+    const uint8_t index = TDitherEngine::Step(lookup, adjusted[0], adjusted[1], adjusted[2], outRed, outGreen, outBlue);
     const uint8_t obtained[3] = {outRed, outGreen, outBlue};
     const int d = direction_;
     const int d2 = direction2_;

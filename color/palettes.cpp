@@ -2,9 +2,7 @@
 
 namespace tamberlit {
 
-HPALETTE CreateBlackWhitePalette() {
-    return CreatePalette({{0, 0, 0, PC_NOCOLLAPSE}, {255, 255, 255, PC_NOCOLLAPSE}});
-}
+HPALETTE CreateBlackWhitePalette() { return CreatePalette({{0, 0, 0, PC_NOCOLLAPSE}, {255, 255, 255, PC_NOCOLLAPSE}}); }
 
 HPALETTE CreateFourGreyPalette() {
     return CreatePalette({{0, 0, 0, PC_NOCOLLAPSE},

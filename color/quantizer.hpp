@@ -24,8 +24,8 @@ struct TOctreeNode {
     uint64_t RedSum = 0;
     uint64_t GreenSum = 0;
     uint64_t BlueSum = 0;
-    uint32_t NextReducible = 0;   // next inner node of the same level; 0 = none
-    uint32_t Children[8] = {};    // index = red bit * 4 + green bit * 2 + blue bit; 0 = none
+    uint32_t NextReducible = 0;  // next inner node of the same level; 0 = none
+    uint32_t Children[8] = {};   // index = red bit * 4 + green bit * 2 + blue bit; 0 = none
 };
 
 class TColorQuantizer {
@@ -61,11 +61,11 @@ private:
     void FreeNode(uint32_t node);
     void CollectLeafColors(uint32_t node, std::vector<TRGBQuad>& table, size_t& position) const;
 
-    std::vector<TOctreeNode> nodes_;    // node 0 is unused: index 0 means "none"
+    std::vector<TOctreeNode> nodes_;  // node 0 is unused: index 0 means "none"
     std::vector<uint32_t> freeNodes_;
     uint32_t root_ = 0;
     uint32_t leafCount_ = 0;
-    uint32_t reducible_[8] = {};        // per level, most recently created first
+    uint32_t reducible_[8] = {};  // per level, most recently created first
     int maxColors_;
     int colorBits_;
     // The leaf the previous pixel went to, while no fold has happened since:

@@ -11,10 +11,10 @@
 namespace tamberlit {
 
 enum TColorReduction : int {
-    rmNone = 0,              // no reduction: a 24-bit copy of the source
-    rmWindows20 = 1,         // the 20-colour default palette
-    rmWindowsHalftone = 2,   // the display halftone palette
-    rmFourGreys = 3,         // greys 0, 128, 192, 255
+    rmNone = 0,             // no reduction: a 24-bit copy of the source
+    rmWindows20 = 1,        // the 20-colour default palette
+    rmWindowsHalftone = 2,  // the display halftone palette
+    rmFourGreys = 3,        // greys 0, 128, 192, 255
     rmBlackWhite = 4,
     rmGreyRamp = 5,          // 256 greys
     rmNetscape = 6,          // the 216-colour cube

@@ -47,7 +47,7 @@ bool MatchFrom(const char* name, const char* mask) {
 
 struct TFolderEntry {
     std::string name;
-    bool isFolder = false;        // a real folder, not a link to one
+    bool isFolder = false;  // a real folder, not a link to one
     bool isLinkToFolder = false;
     bool operator<(const TFolderEntry& other) const { return name < other.name; }
 };
@@ -123,7 +123,8 @@ void ListStep(TConversionHost& host, const std::string& folder, const std::vecto
         // listed as a file: its files would otherwise be converted twice.
         if (entry.isFolder || entry.isLinkToFolder) continue;
         for (const auto& [mask, list] : masks)
-            if (MatchesMask(entry.name, mask)) list->push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
+            if (MatchesMask(entry.name, mask))
+                list->push_back((fullPaths ? folder : std::string()) + subfolder + entry.name);
     }
     if (!recursive) return;
     for (const auto& entry : entries)
@@ -155,7 +156,8 @@ std::vector<std::string> ListSourceFiles(TConversionHost& host, const std::strin
             masks.push_back({std::string("*") + sourceExtensions[i], &lists[i]});
     ListStep(host, base, masks, true, true, "");
     std::vector<std::string> list;
-    for (auto& part : lists) list.insert(list.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    for (auto& part : lists)
+        list.insert(list.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     return list;
 }
 

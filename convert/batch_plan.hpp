@@ -51,8 +51,8 @@ public:
 
 private:
     friend class TBatchPlanner;
-    std::string names_;             // every file's path, one after the other
-    std::vector<uint64_t> starts_;  // where each file's path begins in names_
+    std::string names_;                  // every file's path, one after the other
+    std::vector<uint64_t> starts_;       // where each file's path begins in names_
     std::vector<uint32_t> members_;      // the files of every group, group after group
     std::vector<uint32_t> groupStarts_;  // where each group begins in members_, and the end
     std::vector<bool> upToDate_;         // by group; empty for a full run

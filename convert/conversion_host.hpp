@@ -16,14 +16,14 @@ namespace tamberlit {
 class TCommitQueue;
 
 enum class TFileOutcome {
-    Converted,        // the target was written
+    Converted,          // the target was written
     ConvertedCutShort,  // written from a file that holds only part of its picture
-    NotThirtyTwoBit,  // read, but skipped by the alpha-only rule
-    Unreadable,       // no reader, or the reader refused the file
-    Unwritable,       // the existing target may not be replaced; left as it was
-    NoWriter,         // the target kind has no writer; nothing written
-    UpToDate,         // the target is newer than the source (an incremental run)
-    Failed,           // an error that was no fault of the file, or writing failed
+    NotThirtyTwoBit,    // read, but skipped by the alpha-only rule
+    Unreadable,         // no reader, or the reader refused the file
+    Unwritable,         // the existing target may not be replaced; left as it was
+    NoWriter,           // the target kind has no writer; nothing written
+    UpToDate,           // the target is newer than the source (an incremental run)
+    Failed,             // an error that was no fault of the file, or writing failed
 };
 
 // What became of one file.

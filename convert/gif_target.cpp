@@ -75,7 +75,7 @@ struct TIndexChoice {
     int Transparent = -1;  // -1: no pixel is transparent
     int Merged = -1;       // an entry that gave way to the transparent one; -1: none
     int MergedInto = -1;
-    int ColorCount = 0;    // entries the frame needs: the highest index in use + 1
+    int ColorCount = 0;  // entries the frame needs: the highest index in use + 1
 };
 
 // Chooses the transparent index from the use counts of the opaque pixels.
@@ -107,8 +107,7 @@ TIndexChoice ChooseIndices(const uint64_t (&uses)[paletteSize], bool anyTranspar
 
 // The reduced picture with the transparent index written where alpha is below
 // the threshold; returns the frame's colour count and transparent index.
-TIndexChoice MarkTransparency(TBitmap& reduced, const TBitmap& source, bool alpha, bool anyTransparent,
-                              int threshold) {
+TIndexChoice MarkTransparency(TBitmap& reduced, const TBitmap& source, bool alpha, bool anyTransparent, int threshold) {
     const int width = reduced.Width();
     const int height = reduced.Height();
     uint64_t uses[paletteSize] = {};

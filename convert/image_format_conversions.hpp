@@ -18,13 +18,11 @@ enum TImageKind : uint8_t { ikUnknown, ikBMP, ikTGA, ikJPEG, ikPNG, ikGIF };
 TImageKind GetImageKind(const std::string& path);
 
 // True when bitmap now holds the file's image, brought to Px24 unless it is
-// Px32. The reader keeps to the bitmap's decoded-size limit (bitmap.Limits); *rowsPresent, when given, receives what the file held of the
-// picture's rows (fewer than all for a file cut short after half of them). A
-// decoding failure (the file's format, its data, its size, a file that cannot
-// be read or that holds less than half of its picture) leaves the bitmap empty
-// and returns false; its text goes to *failure when that is given. Every other
-// error (out of memory, a fault of ours) passes to the caller, as do errors
-// after decoding.
+// Px32. The reader keeps to the bitmap's decoded-size limit (bitmap.Limits); *rowsPresent, when given, receives what
+// the file held of the picture's rows (fewer than all for a file cut short after half of them). A decoding failure (the
+// file's format, its data, its size, a file that cannot be read or that holds less than half of its picture) leaves the
+// bitmap empty and returns false; its text goes to *failure when that is given. Every other error (out of memory, a
+// fault of ours) passes to the caller, as do errors after decoding.
 bool LoadImageFile(const std::string& path, TBitmap& bitmap, std::string* failure = nullptr,
                    TRowsPresent* rowsPresent = nullptr);
 
@@ -38,9 +36,9 @@ struct TDeclaredSize {
 TDeclaredSize ReadDeclaredSize(const std::string& path);
 
 enum class TSaveResult {
-    Written,      // the target now holds the bitmap
-    Unwritable,   // an existing target we may not replace: left as it was
-    NoWriter,     // a kind without a writer: nothing written, nothing changed
+    Written,     // the target now holds the bitmap
+    Unwritable,  // an existing target we may not replace: left as it was
+    NoWriter,    // a kind without a writer: nothing written, nothing changed
 };
 
 // Writes bitmap to path with the writer of the path's kind. The target is

@@ -71,7 +71,8 @@ void CheckExtractName(std::string_view path) {
     Check(name.find('/') == std::string::npos, "ExtractFileName: the name holds a slash");
     Check(name.size() <= path.size() && path.substr(path.size() - name.size()) == name,
           "ExtractFileName: the name is not a suffix of the path");
-    if (name.size() < path.size()) Check(path[path.size() - name.size() - 1] == '/', "ExtractFileName: not after a slash");
+    if (name.size() < path.size())
+        Check(path[path.size() - name.size() - 1] == '/', "ExtractFileName: not after a slash");
 }
 
 void CheckCase(std::string_view a, std::string_view b) {
@@ -85,9 +86,9 @@ void CheckCase(std::string_view a, std::string_view b) {
     Check(SameTextAscii(a, upper) && SameTextAscii(upper, a), "SameTextAscii: a text differs from its upper case");
     Check(SameTextAscii(a, b) == (LowerAscii(a) == LowerAscii(b)), "SameTextAscii: not a case-blind equality");
     Check(SameTextAscii(a, b) == SameTextAscii(b, a), "SameTextAscii: not symmetric");
-    Check(EndsWithTextAscii(a, b) ==
-              (b.size() <= a.size() && LowerAscii(a.substr(a.size() - b.size())) == LowerAscii(b)),
-          "EndsWithTextAscii: disagrees with a case-blind comparison of the ending");
+    Check(
+        EndsWithTextAscii(a, b) == (b.size() <= a.size() && LowerAscii(a.substr(a.size() - b.size())) == LowerAscii(b)),
+        "EndsWithTextAscii: disagrees with a case-blind comparison of the ending");
     Check(GetImageKind(std::string(a)) == GetImageKind(upper), "GetImageKind: depends on letter case");
 }
 

@@ -143,8 +143,8 @@ void BmpSeeds() {
 }
 
 // ---- TGA
-TBytes TgaHeader(unsigned type, unsigned mapType, unsigned mapLength, unsigned mapBits, unsigned width,
-                 unsigned height, unsigned depth, unsigned descriptor) {
+TBytes TgaHeader(unsigned type, unsigned mapType, unsigned mapLength, unsigned mapBits, unsigned width, unsigned height,
+                 unsigned depth, unsigned descriptor) {
     TBytes b;
     U8(b, 0);
     U8(b, mapType);
@@ -228,8 +228,7 @@ void JpegSeeds() {
 // ---- GIF
 // The LZW target's input for a frame: width - 1, height - 1, interlace bit,
 // then the image data from the minimum code size on.
-void SaveLzwSeed(const std::string& name, int width, int height, bool interlaced, const uint8_t* data,
-                 size_t size) {
+void SaveLzwSeed(const std::string& name, int width, int height, bool interlaced, const uint8_t* data, size_t size) {
     TBytes b = {static_cast<uint8_t>(std::min(width, 256) - 1), static_cast<uint8_t>(std::min(height, 256) - 1),
                 static_cast<uint8_t>(interlaced ? 1 : 0)};
     // Up to the terminator of the data sub-blocks (or the end of the file).
@@ -295,8 +294,9 @@ void GifSeeds() {
 }
 
 void FileNameSeeds() {
-    const char* names[] = {"picture.png", "a/b.c/d", "folder/.hidden", "x.tar.gz\0.bmp", "NAME.JPEG\0tga",
-                           "/abs/path/file.TGA\0.Png", "..\0..", "no-extension\0"};
+    const char* names[] = {"picture.png",    "a/b.c/d",        "folder/.hidden",
+                           "x.tar.gz\0.bmp", "NAME.JPEG\0tga", "/abs/path/file.TGA\0.Png",
+                           "..\0..",         "no-extension\0"};
     const size_t sizes[] = {11, 7, 14, 14, 13, 23, 5, 13};
     for (size_t i = 0; i < std::size(names); ++i) {
         const auto* text = reinterpret_cast<const uint8_t*>(names[i]);

@@ -32,8 +32,8 @@ using bmp::THeader;
 using bmp::TReadMode;
 
 // Returns the rows the data reached.
-int64_t DecodeRunLengthFile(TStream& stream, const THeader& header, const std::vector<TRGBQuad>& table,
-                            int64_t fileEnd, TDIBSection& target) {
+int64_t DecodeRunLengthFile(TStream& stream, const THeader& header, const std::vector<TRGBQuad>& table, int64_t fileEnd,
+                            TDIBSection& target) {
     const uint64_t available = static_cast<uint64_t>(std::max<int64_t>(0, fileEnd - stream.Position()));
     std::vector<uint8_t> data(static_cast<size_t>(std::min(available, bmp::RunLengthDataLimit(header))));
     stream.ReadBuffer(data.data(), data.size());

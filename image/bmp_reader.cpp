@@ -94,8 +94,8 @@ TReadResult ReadRunLength(TStream& stream, const THeader& header, int64_t fileSt
     const uint64_t count = std::min<uint64_t>(AnnouncedImageSize(header), saved->size() - start);
 
     auto block = TDIBSection::CreateDevice(header.Width, static_cast<int>(header.Rows()), limits);
-    const int64_t rows = bmp::DecodeRunLength(saved->data() + start, static_cast<size_t>(count), header.BitCount,
-                                              table, bmp::TRowOrder::BottomUp, *block);
+    const int64_t rows = bmp::DecodeRunLength(saved->data() + start, static_cast<size_t>(count), header.BitCount, table,
+                                              bmp::TRowOrder::BottomUp, *block);
     CheckRowsPresent(rows, header.Rows());
     TReadResult result;
     result.RowsPresent = {rows, header.Rows()};

@@ -82,10 +82,8 @@ int64_t DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const st
         const uint8_t second = data[position + 1];
         position += 2;
         if (first > 0) {
-            if (fourBits)
-                writer.Run(first, static_cast<uint8_t>(second >> 4), static_cast<uint8_t>(second & 0x0F));
-            else
-                writer.Run(first, second, second);
+            if (fourBits) writer.Run(first, static_cast<uint8_t>(second >> 4), static_cast<uint8_t>(second & 0x0F));
+            else writer.Run(first, second, second);
             continue;
         }
         switch (second) {

@@ -23,6 +23,6 @@ enum class TRowOrder { BottomUp, TopDown };
 // bitmap code (the pixels it skips are the format's own) or fills the last
 // row; the rows before the one it ran out in otherwise.
 int64_t DecodeRunLength(const uint8_t* data, size_t size, int bitCount, const std::vector<TRGBQuad>& colorTable,
-                     TRowOrder order, TDIBSection& target);
+                        TRowOrder order, TDIBSection& target);
 
 }  // namespace tamberlit::bmp

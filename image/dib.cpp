@@ -47,10 +47,8 @@ constexpr size_t mappedBlockSize = size_t{1} << 20;
 }  // namespace
 
 void TPixelMemoryDeleter::operator()(uint8_t* bytes) const {
-    if (mappedBytes != 0)
-        ::munmap(bytes, mappedBytes);
-    else
-        std::free(bytes);
+    if (mappedBytes != 0) ::munmap(bytes, mappedBytes);
+    else std::free(bytes);
 }
 
 TPixelMemory AllocatePixelMemory(size_t bytes, TPixelFill fill) {

@@ -69,8 +69,7 @@ public:
     // Raises EImageTooLarge beyond the decoded-size limit and EOutOfMemory when
     // the memory cannot be had.
     static std::unique_ptr<TDIBSection> Create(int width, int height, int bitCount, uint32_t compression = BI_RGB,
-                                               const uint32_t* masks = nullptr,
-                                               std::vector<TRGBQuad> colorTable = {},
+                                               const uint32_t* masks = nullptr, std::vector<TRGBQuad> colorTable = {},
                                                const TSizeLimits& limits = {});
     // A device-dependent block in the display's format (32 bits, fourth byte 0).
     static std::unique_ptr<TDIBSection> CreateDevice(int width, int height, const TSizeLimits& limits = {});

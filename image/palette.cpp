@@ -14,8 +14,7 @@ HPALETTE CreatePalette(std::vector<TPaletteEntry> entries) {
 HPALETTE CreatePaletteFromColorTable(const std::vector<TRGBQuad>& table) {
     if (table.empty()) return nullptr;
     std::vector<TPaletteEntry> entries(table.size());
-    for (size_t i = 0; i < table.size(); ++i)
-        entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
+    for (size_t i = 0; i < table.size(); ++i) entries[i] = {table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, 0};
     return CreatePalette(std::move(entries));
 }
 
@@ -97,17 +96,20 @@ constexpr TPaletteEntry staticColors[20] = {
 }  // namespace
 
 HPALETTE SystemPalette16() {
+    // clang-format off
     static const HPALETTE palette = CreatePalette({
-        {0, 0, 0, 0},     {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0},
-        {0, 0, 128, 0},   {128, 0, 128, 0}, {0, 128, 128, 0}, {192, 192, 192, 0},
-        {128, 128, 128, 0}, {255, 0, 0, 0}, {0, 255, 0, 0},   {255, 255, 0, 0},
-        {0, 0, 255, 0},   {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0},
+        {0, 0, 0, 0},       {128, 0, 0, 0},   {0, 128, 0, 0},   {128, 128, 0, 0},
+        {0, 0, 128, 0},     {128, 0, 128, 0}, {0, 128, 128, 0}, {192, 192, 192, 0},
+        {128, 128, 128, 0}, {255, 0, 0, 0},   {0, 255, 0, 0},   {255, 255, 0, 0},
+        {0, 0, 255, 0},     {255, 0, 255, 0}, {0, 255, 255, 0}, {255, 255, 255, 0},
     });
+    // clang-format on
     return palette;
 }
 
 HPALETTE DefaultPalette20() {
-    static const HPALETTE palette = CreatePalette(std::vector<TPaletteEntry>(std::begin(staticColors), std::end(staticColors)));
+    static const HPALETTE palette =
+        CreatePalette(std::vector<TPaletteEntry>(std::begin(staticColors), std::end(staticColors)));
     return palette;
 }
 

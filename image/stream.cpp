@@ -199,7 +199,9 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 size_t TFileStream::Write(const void*, size_t) { return 0; }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
+                       : origin == TSeekOrigin::Current ? SEEK_CUR
+                                                        : SEEK_END;
     const off_t result = ::lseek(fd_, offset, whence);
     if (result < 0) throw EStreamError("Cannot seek in file \"" + AbsolutePath(path_) + "\"");
     return result;
@@ -322,7 +324,9 @@ size_t TAtomicFileWriter::Write(const void* buffer, size_t count) {
 int64_t TAtomicFileWriter::Seek(int64_t offset, TSeekOrigin origin) {
     if (origin == TSeekOrigin::Current && offset == 0) return position_;
     FlushBuffer();
-    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET : origin == TSeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
+                       : origin == TSeekOrigin::Current ? SEEK_CUR
+                                                        : SEEK_END;
     const off_t result = ::lseek(fd_, offset, whence);
     if (result < 0) FailWrite(errno);
     position_ = result;

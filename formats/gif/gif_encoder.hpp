@@ -24,8 +24,8 @@ public:
     // least 2 and at most 8), the data sub-blocks and the zero-length block.
     // pixels holds width x height indices, rows top first; each must be below
     // colorCount, else "Color not in color table".
-    void Encode(TStream& stream, int bitsPerPixel, int colorCount, const uint8_t* pixels, bool interlaced,
-                int height, int width);
+    void Encode(TStream& stream, int bitsPerPixel, int colorCount, const uint8_t* pixels, bool interlaced, int height,
+                int width);
 
 protected:
     // Puts a code of the current code size into the output, least

@@ -102,8 +102,7 @@ const TIdentifierEntry appExtensionRegistry[] = {
 
 const TGIFExtensionClass GIFGraphicControlExtensionClass = {"TGIFGraphicControlExtension", ResolveSelf,
                                                             CreateExtension<TGIFGraphicControlExtension>};
-const TGIFExtensionClass GIFTextExtensionClass = {"TGIFTextExtension", ResolveSelf,
-                                                  CreateExtension<TGIFTextExtension>};
+const TGIFExtensionClass GIFTextExtensionClass = {"TGIFTextExtension", ResolveSelf, CreateExtension<TGIFTextExtension>};
 const TGIFExtensionClass GIFCommentExtensionClass = {"TGIFCommentExtension", ResolveSelf,
                                                      CreateExtension<TGIFCommentExtension>};
 const TGIFExtensionClass GIFApplicationExtensionClass = {"TGIFApplicationExtension", ResolveApplication,
@@ -188,10 +187,8 @@ void TGIFGraphicControlExtension::SetTransparentColorIndex(int index) {
 void TGIFGraphicControlExtension::SetTransparent(bool transparent) {
     record_.PackedFields = static_cast<uint8_t>((record_.PackedFields & ~0x01) | (transparent ? 0x01 : 0));
     // As when read: any transparent graphic control marks the frame.
-    if (transparent)
-        TGIFInternals::SetTransparent(Frame(), true);
-    else if (Frame().GraphicControlExtension() == this)
-        TGIFInternals::SetTransparent(Frame(), false);
+    if (transparent) TGIFInternals::SetTransparent(Frame(), true);
+    else if (Frame().GraphicControlExtension() == this) TGIFInternals::SetTransparent(Frame(), false);
 }
 
 void TGIFGraphicControlExtension::SetUserInput(bool userInput) {
@@ -227,11 +224,7 @@ void TGIFGraphicControlExtension::LoadData(TGIFReader& reader) {
 // whatever a damaged file held: other decoders read exactly that many bytes.
 void TGIFGraphicControlExtension::SaveData(TStream& stream) {
     TByteWriter fields;
-    fields.U8(4)
-        .U8(record_.PackedFields)
-        .U16(record_.Delay)
-        .U8(record_.TransparentColorIndex)
-        .U8(0);
+    fields.U8(4).U8(record_.PackedFields).U16(record_.Delay).U8(record_.TransparentColorIndex).U8(0);
     WriteRecord(stream, fields);
 }
 

@@ -115,8 +115,7 @@ namespace {
 // The largest bits per pixel over the global and all local colour tables.
 int HighestBitsPerPixel(const TGIFImage& image) {
     int bits = image.Header().ColorMap().BitsPerPixel();
-    for (int i = 0; i < image.Images().Count(); ++i)
-        bits = std::max(bits, image.Images()[i].ColorMap().BitsPerPixel());
+    for (int i = 0; i < image.Images().Count(); ++i) bits = std::max(bits, image.Images()[i].ColorMap().BitsPerPixel());
     return bits;
 }
 
@@ -169,8 +168,8 @@ void TGIFSubImage::Save(TStream& stream) {
     int colorCount;
     if (colorMap_.Count() > 0) {
         // A frame with its own table is written in plain row order.
-        descriptor_.PackedFields = static_cast<uint8_t>(0x80 | (colorMap_.Optimized ? 0x20 : 0) |
-                                                        (colorMap_.BitsPerPixel() - 1));
+        descriptor_.PackedFields =
+            static_cast<uint8_t>(0x80 | (colorMap_.Optimized ? 0x20 : 0) | (colorMap_.BitsPerPixel() - 1));
         bits = colorMap_.BitsPerPixel();
         colorCount = colorMap_.Count();
     } else {
@@ -237,8 +236,7 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
 }
 
 void TGIFSubImage::SetInterlaced(bool interlaced) {
-    descriptor_.PackedFields =
-        static_cast<uint8_t>((descriptor_.PackedFields & ~0x40) | (interlaced ? 0x40 : 0));
+    descriptor_.PackedFields = static_cast<uint8_t>((descriptor_.PackedFields & ~0x40) | (interlaced ? 0x40 : 0));
 }
 
 // ---------------------------------------------------------------- frames from frames
@@ -517,7 +515,8 @@ TFrameBitmap BuildBitmap(TGIFSubImage& frame, bool dithered, bool buildMask) {
     const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
     const uint8_t transparentIndex = control ? control->TransparentColorIndex() : 0;
     auto markTransparent = [&](int x, int y) {
-        mask[static_cast<size_t>(y) * maskRowBytes + static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        mask[static_cast<size_t>(y) * maskRowBytes + static_cast<size_t>(x / 8)] |=
+            static_cast<uint8_t>(0x80 >> (x % 8));
         anyMasked = true;
     };
 

@@ -47,10 +47,8 @@ void TGIFHeader::Load(TGIFReader& reader) {
     Descriptor.PackedFields = fields.U8();
     Descriptor.BackgroundColorIndex = fields.U8();
     Descriptor.AspectRatio = fields.U8();
-    if (Descriptor.PackedFields & 0x80)
-        colorMap_.LoadColors(reader, 2 << (Descriptor.PackedFields & 0x07));
-    else
-        colorMap_.Clear();
+    if (Descriptor.PackedFields & 0x80) colorMap_.LoadColors(reader, 2 << (Descriptor.PackedFields & 0x07));
+    else colorMap_.Clear();
 }
 
 TGIFVersion TGIFHeader::RequiredVersion() const {

@@ -300,11 +300,10 @@ TBitmap* TGIFImage::RenderedBitmap() {
             TBitmap* source = frame.FrameBitmap();
             if (source && !bitmap_->Empty()) {
                 const TRect target = bitmap_->Canvas().ClipRect();
-                const TRect place{
-                    target.Left + ScaleToTarget(frame.Left(), target.Width(), Width()),
-                    target.Top + ScaleToTarget(frame.Top(), target.Height(), Height()),
-                    target.Left + ScaleToTarget(frame.Left() + frame.Width(), target.Width(), Width()),
-                    target.Top + ScaleToTarget(frame.Top() + frame.Height(), target.Height(), Height())};
+                const TRect place{target.Left + ScaleToTarget(frame.Left(), target.Width(), Width()),
+                                  target.Top + ScaleToTarget(frame.Top(), target.Height(), Height()),
+                                  target.Left + ScaleToTarget(frame.Left() + frame.Width(), target.Width(), Width()),
+                                  target.Top + ScaleToTarget(frame.Top() + frame.Height(), target.Height(), Height())};
                 bitmap_->Canvas().StretchDraw(place, *source);
             }
         }

@@ -29,12 +29,8 @@ constexpr int maxMinimumCodeSize = 11;  // beyond it the clear code lies outside
 class TLZWDecoder {
 public:
     TLZWDecoder(TGIFReader& reader, TGIFSubImage& frame, int minimumCodeSize)
-        : reader_(reader),
-          frame_(frame),
-          minimumCodeSize_(minimumCodeSize),
-          clear_(1 << minimumCodeSize),
-          end_(clear_ + 1),
-          chainLimit_(stackSize - 1 - (tableSize - clear_)) {
+        : reader_(reader), frame_(frame), minimumCodeSize_(minimumCodeSize), clear_(1 << minimumCodeSize),
+          end_(clear_ + 1), chainLimit_(stackSize - 1 - (tableSize - clear_)) {
         ResetTable();
     }
 
@@ -115,7 +111,8 @@ private:
         // the end of the data is seen as soon as it is reached.
         if (bitPosition_ + bits >= bitCount_ && !Refill(bits)) return -1;
         const int at = bitPosition_ >> 3;
-        const uint32_t gathered = uint32_t(buffer_[at]) | uint32_t(buffer_[at + 1]) << 8 | uint32_t(buffer_[at + 2]) << 16;
+        const uint32_t gathered =
+            uint32_t(buffer_[at]) | uint32_t(buffer_[at + 1]) << 8 | uint32_t(buffer_[at + 2]) << 16;
         const int code = static_cast<int>((gathered >> (bitPosition_ & 7)) & ((1u << bits) - 1));
         bitPosition_ += bits;
         return code;

@@ -56,7 +56,7 @@ private:
     const uint8_t* window_ = nullptr;  // bytes from windowStart_ on
     int64_t windowStart_ = 0;
     int64_t windowLength_ = 0;
-    bool inPlace_ = false;             // window_ is the whole memory stream
+    bool inPlace_ = false;  // window_ is the whole memory stream
     std::vector<uint8_t> buffer_;
 };
 

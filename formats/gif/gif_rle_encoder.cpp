@@ -122,10 +122,8 @@ void TRLEEncoder::FlushWithTable(uint64_t count) {
     const uint32_t longestCode = firstFreeCode_ + static_cast<uint32_t>(longest) - 2;
     for (; repeats > 0; --repeats) EmitPlain(longestCode);
     if (leftover > 0) {
-        if (clearPending_)
-            FlushFromClear(leftover);
-        else
-            EmitPlain(leftover == 1 ? runPixel_ : firstFreeCode_ + static_cast<uint32_t>(leftover) - 2);
+        if (clearPending_) FlushFromClear(leftover);
+        else EmitPlain(leftover == 1 ? runPixel_ : firstFreeCode_ + static_cast<uint32_t>(leftover) - 2);
     }
     RestoreClearCount();
 }
@@ -140,14 +138,10 @@ void TRLEEncoder::FlushClearOrRepeat(uint64_t count) {
 }
 
 void TRLEEncoder::FlushRun(uint64_t count) {
-    if (count == 1)
-        EmitPlain(runPixel_);
-    else if (clearPending_)
-        FlushFromClear(count);
-    else if (tableMaxRun_ > 1 && tablePixel_ == runPixel_)
-        FlushWithTable(count);
-    else
-        FlushClearOrRepeat(count);
+    if (count == 1) EmitPlain(runPixel_);
+    else if (clearPending_) FlushFromClear(count);
+    else if (tableMaxRun_ > 1 && tablePixel_ == runPixel_) FlushWithTable(count);
+    else FlushClearOrRepeat(count);
 }
 
 void TRLEEncoder::EncodePixels() {

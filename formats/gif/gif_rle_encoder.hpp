@@ -27,13 +27,13 @@ private:
     uint64_t TriangleCount(uint64_t count) const;
 
     uint32_t runPixel_ = 0;
-    uint64_t outputCount_ = 0;   // codes since the last clear code
-    uint64_t growCount_ = 0;     // at this count the code size grows
+    uint64_t outputCount_ = 0;  // codes since the last clear code
+    uint64_t growCount_ = 0;    // at this count the code size grows
     uint64_t growCountInit_ = 0;
-    uint64_t clearCount_ = 0;    // at this count a clear code is forced
+    uint64_t clearCount_ = 0;  // at this count a clear code is forced
     uint64_t clearCountInit_ = 0;
-    uint64_t maxRunCodes_ = 0;   // codes a table can take before it is full
-    uint64_t tableMaxRun_ = 0;   // longest run of tablePixel_ the table holds
+    uint64_t maxRunCodes_ = 0;  // codes a table can take before it is full
+    uint64_t tableMaxRun_ = 0;  // longest run of tablePixel_ the table holds
     uint32_t tablePixel_ = 0;
     bool clearPending_ = false;  // no code since the last clear code
 };

@@ -40,9 +40,7 @@ struct TErrorManager {
     std::jmp_buf jump;
 };
 
-[[noreturn]] void ErrorExit(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<TErrorManager*>(info->err)->jump, 1);
-}
+[[noreturn]] void ErrorExit(j_common_ptr info) { std::longjmp(reinterpret_cast<TErrorManager*>(info->err)->jump, 1); }
 
 // Warnings (level -1) and trace messages go nowhere. The end-of-data warning
 // our source raises for a truncated file means "decode what there is", which
@@ -90,15 +88,12 @@ struct TMemorySource {
 
 // A scan is read one iMCU row at a time: a band of 8 rows, or 16 with
 // vertical subsampling (fewer when the output is scaled down).
-long BandHeight(const jpeg_decompress_struct& info) {
-    return long{info.max_v_samp_factor} * info.min_DCT_scaled_size;
-}
+long BandHeight(const jpeg_decompress_struct& info) { return long{info.max_v_samp_factor} * info.min_DCT_scaled_size; }
 
 // The output rows of the scan being read whose data the decoder has read in
 // full.
 long RowsRead(const jpeg_decompress_struct& info) {
-    return std::min(static_cast<long>(info.output_height),
-                    static_cast<long>(info.input_iMCU_row) * BandHeight(info));
+    return std::min(static_cast<long>(info.output_height), static_cast<long>(info.input_iMCU_row) * BandHeight(info));
 }
 
 // Where the data of a scan ended. Every scan after the first goes over a
@@ -246,8 +241,7 @@ void LimitScans(j_common_ptr info) {
     }
 }
 
-void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_t size,
-                         const TSizeLimits& limits) {
+void PrepareDecompressor(TDecompressor& decompressor, const uint8_t* data, size_t size, const TSizeLimits& limits) {
     InitErrorManager(decompressor.error);
     decompressor.info.err = &decompressor.error.pub;
     decompressor.info.client_data = &decompressor;  // kept by jpeg_create_decompress
@@ -359,8 +353,7 @@ bool RunReadRows(TDecompressor& decompressor, JSAMPROW* rows, TColorMap& colorMa
 // ---- turning a failure into an exception, now that the library is left
 
 [[noreturn]] void RaiseDecodeError(const TDecompressor& decompressor) {
-    if (decompressor.source.refused)
-        CheckRowsPresent(decompressor.source.rowsPresent, decompressor.info.output_height);
+    if (decompressor.source.refused) CheckRowsPresent(decompressor.source.rowsPresent, decompressor.info.output_height);
     if (decompressor.tooManyScans)
         throw EInvalidGraphic("JPEG file has more than " + std::to_string(MaxJPEGScans) + " scans");
     const int code = decompressor.error.pub.msg_code;

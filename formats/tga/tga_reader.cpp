@@ -112,10 +112,10 @@ enum class TStoredPixel {
 
 bool IsReadableImageType(uint8_t type) {
     switch (type) {
-        case 1:   // colour-mapped
-        case 2:   // true-colour
-        case 3:   // grey
-        case 9:   // the same three, run-length encoded
+        case 1:  // colour-mapped
+        case 2:  // true-colour
+        case 3:  // grey
+        case 9:  // the same three, run-length encoded
         case 10:
         case 11: return true;
         default: return false;
@@ -191,12 +191,8 @@ void MirrorRow(uint8_t* row, size_t width, size_t pixelBytes) {
 class TTGARowDecoder {
 public:
     TTGARowDecoder(TTGASource& source, TStoredPixel kind, bool runLength, size_t width)
-        : source_(source),
-          kind_(kind),
-          storedBytes_(StoredBytes(kind)),
-          pixelBytes_(PixelBytes(PixelFormatOf(kind))),
-          runLength_(runLength),
-          width_(width) {}
+        : source_(source), kind_(kind), storedBytes_(StoredBytes(kind)), pixelBytes_(PixelBytes(PixelFormatOf(kind))),
+          runLength_(runLength), width_(width) {}
 
     size_t PixelSize() const { return pixelBytes_; }
 

@@ -38,8 +38,8 @@ std::vector<std::string> FolderNames(const fs::path& folder) {
     return names;
 }
 
-#define REQUIRE_CODECS()                                                              \
-    do {                                                                              \
+#define REQUIRE_CODECS()                                                                  \
+    do {                                                                                  \
         if (!ConversionCodecsPresent()) QSKIP("this build lacks the TGA and PNG codecs"); \
     } while (false)
 
@@ -95,8 +95,9 @@ private slots:
         WriteFileBytes(folder / "inner/readme.md", {'#'});
         const std::vector<std::string> before = FolderNames(folder.Path());
         TFormUnderTest test;
-        TDropResult result = DropUrls(test.Form, FileUrls({folder / "notes.txt", folder / "broken.bmp",
-                                                           folder / "inner", folder / "missing.png"}));
+        TDropResult result =
+            DropUrls(test.Form,
+                     FileUrls({folder / "notes.txt", folder / "broken.bmp", folder / "inner", folder / "missing.png"}));
         QVERIFY(result.Handled);
         QCOMPARE(FolderNames(folder.Path()), before);
         QVERIFY(test.Reports.isEmpty());
@@ -131,9 +132,9 @@ private slots:
             QCOMPARE(snapshot.ProgressMaximum, 3);
             files.emplace_back(snapshot.Status, snapshot.ProgressValue);
         }
-        const std::vector<std::pair<QString, int>> expected = {
-            {"Converting: \na.bmp", 0}, {"Converting: \na.bmp", 0}, {"Converting: \nb.bmp", 1},
-            {"Converting: \nb.bmp", 1}, {"Converting: \nc.tga", 2}, {"Converting: \nc.tga", 2}};
+        const std::vector<std::pair<QString, int>> expected = {{"Converting: \na.bmp", 0}, {"Converting: \na.bmp", 0},
+                                                               {"Converting: \nb.bmp", 1}, {"Converting: \nb.bmp", 1},
+                                                               {"Converting: \nc.tga", 2}, {"Converting: \nc.tga", 2}};
         QCOMPARE(files, expected);
 
         QVERIFY(test.Form.ProgressBar->isHidden());
@@ -201,15 +202,16 @@ private slots:
             if (!form.isVisible()) statusesAfterClose << form.Label1->text();
             if (form.Label1->text() == QLatin1String("Converting: \na.tga") && form.isVisible()) form.close();
         };
-        QVERIFY(DropUrls(test.Form, FileUrls({folder / "first", folder / "second", folder / "third",
-                                              folder / "single.tga"})).Handled);
+        QVERIFY(DropUrls(test.Form,
+                         FileUrls({folder / "first", folder / "second", folder / "third", folder / "single.tga"}))
+                    .Handled);
         QVERIFY(test.Form.StopRequested());
         QVERIFY(!test.Form.isVisible());
         // The file in progress is finished; nothing after it starts, in its
         // folder or in the rest of the drop, not even a folder's scan.
         QVERIFY(Exists(folder / "first/a.png"));
-        for (const char* name : {"first/b.png", "second/a.png", "second/b.png", "third/a.png", "third/b.png",
-                                 "single.png"})
+        for (const char* name :
+             {"first/b.png", "second/a.png", "second/b.png", "third/a.png", "third/b.png", "single.png"})
             QVERIFY2(!Exists(folder / name), name);
         QCOMPARE(statusesAfterClose, QStringList({"Converting: \na.tga"}));
         QVERIFY(test.Form.ProgressBar->isHidden());
@@ -291,8 +293,8 @@ private slots:
             }
         };
         QVERIFY(DropUrls(test.Form, {FileUrl(folder / "outer")}).Handled);
-        QCOMPARE(order, QStringList({"Converting: \na.tga", "nested", "Converting: \nnested.tga",
-                                     "Converting: \nb.tga"}));
+        QCOMPARE(order,
+                 QStringList({"Converting: \na.tga", "nested", "Converting: \nnested.tga", "Converting: \nb.tga"}));
         for (const char* name : {"outer/a.png", "outer/b.png", "nested.png"}) QVERIFY2(Exists(folder / name), name);
     }
 

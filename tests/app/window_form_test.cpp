@@ -101,7 +101,8 @@ private slots:
             font.setPixelSize(12);
             if (QFontInfo(font).family() != family) continue;
             const QFontMetrics metrics(font);
-            anyFontHasGlyphs = std::all_of(captions.begin(), captions.end(), [&](QChar c) { return metrics.inFont(c); });
+            anyFontHasGlyphs =
+                std::all_of(captions.begin(), captions.end(), [&](QChar c) { return metrics.inFont(c); });
             if (anyFontHasGlyphs) break;
         }
         QVERIFY2(anyFontHasGlyphs, "none of the window's fonts is installed with Chinese glyphs");
@@ -163,13 +164,19 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("letter") << "Cannot create file \"/x/a.png\". Is a directory"
                                 << "Cannot create file \"/x/a.png\". Is a directory.";
-        QTest::newRow("full stop kept") << "Invalid pixel format." << "Invalid pixel format.";
-        QTest::newRow("exclamation mark") << "Error Writing PNG File!" << "Error Writing PNG File!";
-        QTest::newRow("closing quote") << "Cannot open \"x\"" << "Cannot open \"x\"";
-        QTest::newRow("digit") << "JPEG error #42" << "JPEG error #42.";
-        QTest::newRow("slash above full stop") << "/tmp/" << "/tmp/.";
+        QTest::newRow("full stop kept") << "Invalid pixel format."
+                                        << "Invalid pixel format.";
+        QTest::newRow("exclamation mark") << "Error Writing PNG File!"
+                                          << "Error Writing PNG File!";
+        QTest::newRow("closing quote") << "Cannot open \"x\""
+                                       << "Cannot open \"x\"";
+        QTest::newRow("digit") << "JPEG error #42"
+                               << "JPEG error #42.";
+        QTest::newRow("slash above full stop") << "/tmp/"
+                                               << "/tmp/.";
         QTest::newRow("non-ASCII last character") << QString::fromUtf8("文件") << QString::fromUtf8("文件.");
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void ErrorReportTextEndsInAFullStop() {
         QFETCH(QString, message);

@@ -157,7 +157,7 @@ void TObservedForm::ProcessMessages() {
 }
 
 TSnapshot Snapshot(TForm1& form) {
-    return {form.Label1->text(),          form.ProgressBar->isVisible(), form.ProgressBar->minimum(),
+    return {form.Label1->text(),         form.ProgressBar->isVisible(), form.ProgressBar->minimum(),
             form.ProgressBar->maximum(), form.ProgressBar->value(),     form.cursor().shape()};
 }
 

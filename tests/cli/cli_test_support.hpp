@@ -22,18 +22,16 @@
 namespace tamberlit::testing {
 
 struct TCommandRun {
-    int exitCode = -1;  // -1 when the program did not exit by itself
-    int signal = 0;     // the signal that ended it, if one did
+    int exitCode = -1;   // -1 when the program did not exit by itself
+    int signal = 0;      // the signal that ended it, if one did
     std::string output;  // standard output and standard error together
 };
 
 inline std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
-        if (c == '\'')
-            quoted.append("'\\''");
-        else
-            quoted.push_back(c);
+        if (c == '\'') quoted.append("'\\''");
+        else quoted.push_back(c);
     }
     return quoted + "'";
 }
@@ -70,9 +68,7 @@ inline TCommandRun RunShell(const std::string& command) {
 
 // strace with the program to trace after it. LeakSanitizer cannot work under
 // a tracer and would fail a sanitizer build's run, so it is switched off there.
-inline std::string Strace(const std::string& options) {
-    return "env ASAN_OPTIONS=detect_leaks=0 strace " + options;
-}
+inline std::string Strace(const std::string& options) { return "env ASAN_OPTIONS=detect_leaks=0 strace " + options; }
 
 inline bool HaveTool(const std::string& name) {
     return std::system(("command -v " + ShellQuote(name) + " >/dev/null 2>&1").c_str()) == 0;
@@ -124,14 +120,10 @@ inline std::map<std::string, std::string> FolderSnapshot(const std::filesystem::
          it.increment(error)) {
         const std::string name = it->path().lexically_relative(folder).string();
         const auto status = it->symlink_status();
-        if (fs::is_symlink(status))
-            snapshot[name] = "link to " + fs::read_symlink(it->path()).string();
-        else if (fs::is_regular_file(status))
-            snapshot[name] = Sha256Hex(ReadFileBytes(it->path().string()));
-        else if (fs::is_directory(status))
-            snapshot[name] = "folder";
-        else
-            snapshot[name] = "special";
+        if (fs::is_symlink(status)) snapshot[name] = "link to " + fs::read_symlink(it->path()).string();
+        else if (fs::is_regular_file(status)) snapshot[name] = Sha256Hex(ReadFileBytes(it->path().string()));
+        else if (fs::is_directory(status)) snapshot[name] = "folder";
+        else snapshot[name] = "special";
     }
     return snapshot;
 }

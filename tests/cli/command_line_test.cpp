@@ -30,7 +30,8 @@ TEST(CommandLineOptions, EveryOptionAndItsSpellings) {
     EXPECT_EQ(options.Paths, (std::vector<std::string>{"--odd-name", "b"}));
     EXPECT_EQ(ParseCommandLine({"--to=.bmp", "-j", "2"}).TargetExtension, ".bmp");
     EXPECT_EQ(ParseCommandLine({"--jobs", "2"}).Jobs, 2u);
-    const auto gif = ParseCommandLine({"--to", "GIF", "--colors=16", "--dither", "Stucki", "--alpha-threshold", "0", "a"});
+    const auto gif =
+        ParseCommandLine({"--to", "GIF", "--colors=16", "--dither", "Stucki", "--alpha-threshold", "0", "a"});
     EXPECT_EQ(gif.GIF.Reduction, rmOptimized);
     EXPECT_EQ(gif.GIF.ReductionBits, 4);
     EXPECT_EQ(gif.GIF.Dither, dmStucki);
@@ -39,14 +40,23 @@ TEST(CommandLineOptions, EveryOptionAndItsSpellings) {
 }
 
 TEST(CommandLineOptions, BadOptionsAreUsageErrors) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"--to", ".jpg", "a"}, {"--to"}, {"-j0", "a"}, {"-jx", "a"}, {"--max-pixels", "0"}, {"--frobnicate"},
-             // The GIF target's options: bad values, or given with another target.
-             {"--to", ".gif", "--palette", "web", "a"}, {"--to", ".gif", "--colors", "100", "a"},
-             {"--to", ".gif", "--colors", "1", "a"}, {"--to", ".gif", "--colors=512", "a"},
-             {"--to", ".gif", "--dither", "atkinson", "a"}, {"--to", ".gif", "--alpha-threshold", "256", "a"},
-             {"--to", ".gif", "--palette", "cube", "--colors", "16", "a"}, {"--dither", "burkes", "a"},
-             {"--to", ".png", "--alpha-threshold", "0", "a"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"--to", ".jpg", "a"},
+                                               {"--to"},
+                                               {"-j0", "a"},
+                                               {"-jx", "a"},
+                                               {"--max-pixels", "0"},
+                                               {"--frobnicate"},
+                                               // The GIF target's options: bad values, or given with another target.
+                                               {"--to", ".gif", "--palette", "web", "a"},
+                                               {"--to", ".gif", "--colors", "100", "a"},
+                                               {"--to", ".gif", "--colors", "1", "a"},
+                                               {"--to", ".gif", "--colors=512", "a"},
+                                               {"--to", ".gif", "--dither", "atkinson", "a"},
+                                               {"--to", ".gif", "--alpha-threshold", "256", "a"},
+                                               {"--to", ".gif", "--palette", "cube", "--colors", "16", "a"},
+                                               {"--dither", "burkes", "a"},
+                                               {"--to", ".png", "--alpha-threshold", "0", "a"}}) {
         EXPECT_THROW(ParseCommandLine(arguments), std::invalid_argument) << arguments[0];
         std::ostringstream out, err;
         EXPECT_EQ(RunCommandLine(arguments, out, err), 2);

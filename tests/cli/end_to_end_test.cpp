@@ -93,7 +93,8 @@ TEST(EndToEnd, BmpAndTgaConvertIntoEachOtherWithIdenticalPixelsAndAlpha) {
 
     TRun run = RunCli({"--to", ".tga", folder.Path().string()});
     ASSERT_EQ(run.status, 0) << run.output;
-    for (const char* name : {"first.bmp", "more/second.bmp"}) fs::rename(folder / name, folder / (std::string(name) + ".orig"));
+    for (const char* name : {"first.bmp", "more/second.bmp"})
+        fs::rename(folder / name, folder / (std::string(name) + ".orig"));
     run = RunCli({"--to", ".bmp", folder.Path().string()});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(ReadFileBytes(folder / "first.bmp"), ReadFileBytes(folder / "first.bmp.orig"));
@@ -157,8 +158,8 @@ TEST(EndToEnd, OneBadFileNeverCostsTheRestOfTheBatch) {
     Paint(picture, Px32, 4, 4, 2);
     SaveTga(picture, folder / "a.tga");
     SaveTga(picture, folder / "c.tga");
-    WriteFileBytes(folder / "b.tga", {1, 2, 3});                  // unreadable
-    fs::create_directory(folder.Path() / "a.png");               // the target is a folder: the write fails
+    WriteFileBytes(folder / "b.tga", {1, 2, 3});    // unreadable
+    fs::create_directory(folder.Path() / "a.png");  // the target is a folder: the write fails
     const TRun run = RunCli({"--to", ".png", "-j", "1", folder.Path().string()});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("a.tga: "), std::string::npos) << run.output;
@@ -220,8 +221,8 @@ TEST(EndToEnd, OnlyAFaultOfTheFileMakesItUnreadable) {
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
 #endif
     TTempFolder folder;
-    WriteFileBytes(folder / "jump.bmp",
-                   bmp_files::File(bmp_files::InfoHeader(16384, 16384, 8, 1, 2), TBytes().Fill(8, 0), TBytes().U8(0).U8(1)));
+    WriteFileBytes(folder / "jump.bmp", bmp_files::File(bmp_files::InfoHeader(16384, 16384, 8, 1, 2),
+                                                        TBytes().Fill(8, 0), TBytes().U8(0).U8(1)));
     TBytes gif;
     gif.Text("GIF89a").U16(16384).U16(16383).U8(0x80).U8(0).U8(0).Fill(6, 0);
     gif.U8(0x2C).U16(0).U16(0).U16(16384).U16(16383).U8(0);
@@ -252,7 +253,8 @@ TEST(EndToEnd, CutShortFilesAreNamedOrRefused) {
     const TRun run = RunCli({"--to", ".bmp", folder.Path().string()});
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("converted 13, skipped as not 32-bit 0, unreadable 1, failed 0, converted from a "
-                              "cut-short file 12 (" + (folder / "part100.tga") + ", "),
+                              "cut-short file 12 (" +
+                              (folder / "part100.tga") + ", "),
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find((folder / "part109.tga") + " and 2 more, --verbose lists them)"), std::string::npos)

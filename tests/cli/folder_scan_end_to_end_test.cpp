@@ -60,12 +60,13 @@ TEST(FolderScanEndToEnd, AFolderThatCannotBeReadIsReportedAndTheRestConverts) {
         if (!HaveTool("setpriv")) GTEST_SKIP() << "running as root and setpriv (util-linux) is missing";
         prefix = "setpriv --inh-caps=-dac_override,-dac_read_search --bounding-set=-dac_override,-dac_read_search ";
         const TCommandRun probe = RunShell(prefix + "true");
-        if (probe.exitCode != 0) GTEST_SKIP() << "running as root and cannot drop the right to read every folder: " << probe.output;
+        if (probe.exitCode != 0)
+            GTEST_SKIP() << "running as root and cannot drop the right to read every folder: " << probe.output;
     }
     const TCommandRun run = RunShell(prefix + CliCommand({"-j", "1", folder.Path().string()}));
     EXPECT_EQ(run.exitCode, 1) << run.output;
-    EXPECT_TRUE(HasLine(run.output, "tamberlit-cli: " + (folder.Path() / "closed/").string() +
-                                        ": folder not read: Permission denied"))
+    EXPECT_TRUE(HasLine(
+        run.output, "tamberlit-cli: " + (folder.Path() / "closed/").string() + ": folder not read: Permission denied"))
         << run.output;
     EXPECT_TRUE(HasLine(run.output, "converted 2, skipped as not 32-bit 0, unreadable 0, failed 0, folders not read 1"))
         << run.output;
@@ -132,7 +133,8 @@ TEST(FolderScanEndToEnd, LinkLoopsAndLinksOutOfTheTreeEndTheRun) {
     fs::create_symlink("self.tga", folder.Path() / "self.tga");
     const TCommandRun run = RunShell("timeout 60 " + CliCommand({folder.Path().string()}));
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(HasLine(run.output, "converted 1, skipped as not 32-bit 0, unreadable 1, failed 0 (--verbose lists them)"))
+    EXPECT_TRUE(
+        HasLine(run.output, "converted 1, skipped as not 32-bit 0, unreadable 1, failed 0 (--verbose lists them)"))
         << run.output;
     EXPECT_FALSE(fs::exists(outside.Path() / "far.png"));
 }
@@ -153,8 +155,8 @@ TEST(FolderScanEndToEnd, NamesThatAreNotUtf8OrHoldNewlinesConvertAndAreReportedO
     const TCommandRun run = RunShell(CliCommand({"--verbose", "-j", "2", folder.Path().string()}));
     EXPECT_EQ(run.exitCode, 1) << run.output;
     for (const char* name : {"bad\\xff\\xfe", "new\\nline", "esc\\x1b[31m", "\xe6\x97\xa5\xe6\x9c\xac"})
-        EXPECT_TRUE(HasLine(run.output, "converted " + root + name + ".tga -> " + root + name + ".png"))
-            << name << "\n" << run.output;
+        EXPECT_TRUE(HasLine(run.output, "converted " + root + name + ".tga -> " + root + name + ".png")) << name << "\n"
+                                                                                                         << run.output;
     bool errorLine = false;
     for (const auto& line : Lines(run.output))
         if (line.starts_with("tamberlit-cli: " + root + "dir\\xc0.tga: ")) errorLine = true;

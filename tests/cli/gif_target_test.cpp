@@ -40,8 +40,8 @@ TColorSet ColorsOf(const HPALETTE& palette) {
 // first): its size; transparency exactly where alpha is below threshold; every
 // other pixel the source's own colour (exact) or one of allowed (when given).
 // Returns the distinct colours of the opaque pixels.
-TColorSet CheckGIF(const std::string& path, const std::vector<uint8_t>& source, int w, int h, int threshold,
-                   bool exact, const TColorSet& allowed = {}) {
+TColorSet CheckGIF(const std::string& path, const std::vector<uint8_t>& source, int w, int h, int threshold, bool exact,
+                   const TColorSet& allowed = {}) {
     TColorSet used;
     const auto file = DecodeFileWithGiflib(path);
     if (!file) {
@@ -120,8 +120,8 @@ TEST(GIFTarget, EveryPaletteAndDitherReadsBackThroughGiflib) {
     };
     for (const auto& palette : palettes) {
         const TColorSet allowed = palette.Palette ? ColorsOf(palette.Palette()) : TColorSet{};
-        for (const char* dither : {"none", "floyd-steinberg", "stucki", "sierra", "jarvis-judice-ninke",
-                                   "stevenson-arche", "burkes"}) {
+        for (const char* dither :
+             {"none", "floyd-steinberg", "stucki", "sierra", "jarvis-judice-ninke", "stevenson-arche", "burkes"}) {
             SCOPED_TRACE(std::string(palette.Name) + " / " + dither);
             const TCommandRun run = RunShell(CliCommand(
                 {"--to", ".gif", "--all", "-q", "--palette", palette.Name, "--dither", dither, folder.Path()}));
@@ -170,8 +170,8 @@ TEST(GIFTarget, ColorCountsAndThresholds) {
 // A GIF is read as its first frame: it is never written back as a GIF.
 TEST(GIFTarget, GIFSourceIsNotRewritten) {
     TTempFolder folder;
-    const std::vector<uint8_t> bytes = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
-                                        0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+    const std::vector<uint8_t> bytes = {'G', 'I',  'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0,    0,    0, 255, 255,
+                                        255, 0x2C, 0,   0,   0,   0,   1, 0, 1, 0, 0,    2, 2, 0x44, 0x01, 0, 0x3B};
     WriteFileBytes(folder / "a.gif", bytes);
     const TCommandRun run = RunShell(CliCommand({"--to", ".gif", "--all", folder / "a.gif"}));
     EXPECT_EQ(run.exitCode, 1) << run.output;

@@ -82,9 +82,9 @@ TEST(Shards, TogetherTheyWriteTheFilesOfOneRunEachFileOnce) {
         std::multiset<std::string> converted;
         for (uint32_t shard = 0; shard < count; ++shard) {
             const std::string report = folder / ("report" + std::to_string(shard));
-            const TCliRun run = RunCliMeasured({"-q", "--files-from", folder / "work.lst", "-0", "--shard",
-                                                std::to_string(shard) + "/" + std::to_string(count), "--report",
-                                                report});
+            const TCliRun run =
+                RunCliMeasured({"-q", "--files-from", folder / "work.lst", "-0", "--shard",
+                                std::to_string(shard) + "/" + std::to_string(count), "--report", report});
             ASSERT_EQ(run.ExitCode, 0) << run.Output;
             const std::vector<uint8_t> bytes = ReadFileBytes(report);
             for (const auto& line : Lines(std::string(bytes.begin(), bytes.end()))) {
@@ -146,8 +146,9 @@ TEST(Update, OnlyChangedGroupsAreConvertedAgainAndTheReportAgrees) {
     for (const auto& line : Lines(std::string(report.begin(), report.end()))) ++outcomes[Field(line, "outcome")];
     EXPECT_EQ(outcomes, (std::map<std::string, int>{{"converted", 2}, {"up to date", 10}}));
     // Unchanged now: nothing to do, no picture read.
-    EXPECT_NE(RunCliMeasured({"-u", tree.string()}).Output.find("converted 0, skipped as not 32-bit 0, unreadable 0, "
-                                                               "failed 0, up to date 12"),
+    EXPECT_NE(RunCliMeasured({"-u", tree.string()})
+                  .Output.find("converted 0, skipped as not 32-bit 0, unreadable 0, "
+                               "failed 0, up to date 12"),
               std::string::npos);
 }
 

@@ -89,9 +89,8 @@ std::map<std::string, std::vector<uint8_t>> Contents(const fs::path& folder) {
 // A 32-bit PNG through the PNG codec (its exact bytes do not matter here).
 std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint32_t seed, const fs::path& scratch) {
     TPNGBitmap bitmap;
-    PaintPixels(bitmap, static_cast<int>(width), static_cast<int>(height), Px32, [seed](int x, int y, int c) {
-        return Sample(seed, uint32_t(x), uint32_t(y), uint32_t(c));
-    });
+    PaintPixels(bitmap, static_cast<int>(width), static_cast<int>(height), Px32,
+                [seed](int x, int y, int c) { return Sample(seed, uint32_t(x), uint32_t(y), uint32_t(c)); });
     bitmap.SaveFile(scratch.string());
     const std::vector<uint8_t> bytes = ReadFileBytes(scratch.string());
     fs::remove(scratch);
@@ -113,8 +112,7 @@ std::pair<std::string, std::string> SourceKinds(const std::string& target) {
 void MakeSources(const fs::path& folder, const std::string& target) {
     const auto [earlier, later] = SourceKinds(target);
     fs::create_directories(folder / "sub");
-    auto make = [&](const std::string& kind, const std::string& name, uint32_t width, uint32_t height,
-                    uint32_t seed) {
+    auto make = [&](const std::string& kind, const std::string& name, uint32_t width, uint32_t height, uint32_t seed) {
         const fs::path path = folder / (name + kind);
         WriteFileBytes(path.string(), kind == ".bmp"   ? Bmp(width, height, seed)
                                       : kind == ".tga" ? Tga(width, height, seed)
@@ -137,7 +135,8 @@ void MakeSources(const fs::path& folder, const std::string& target) {
         make(i % 3 == 2 ? earlier : later, "f" + std::to_string(i), sizes[i % 8], sizes[i % 8] + 1, 10 + i);
     const std::string plain = earlier == ".png" ? later : earlier;  // hand-made bytes
     WriteFileBytes((folder / ("opaque" + plain)).string(), plain == ".bmp" ? Bmp(9, 9, 7, 24) : Tga(9, 9, 7, 24));
-    WriteFileBytes((folder / ("damaged" + plain)).string(), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
+    WriteFileBytes((folder / ("damaged" + plain)).string(),
+                   {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
 }
 
 class ParallelRun : public ::testing::TestWithParam<std::string> {};

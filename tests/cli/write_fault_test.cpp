@@ -78,20 +78,16 @@ public:
         if (run.signal == 0) {
             const bool allWritten = KeepReplaced() && FreshWritten();
             EXPECT_EQ(run.exitCode, allWritten ? 0 : 1);
-            EXPECT_EQ(run.output.find("keep" + std::string(road_.source) + ":") != std::string::npos,
-                      !KeepReplaced());
-            EXPECT_EQ(run.output.find("fresh" + std::string(road_.source) + ":") != std::string::npos,
-                      !FreshWritten());
+            EXPECT_EQ(run.output.find("keep" + std::string(road_.source) + ":") != std::string::npos, !KeepReplaced());
+            EXPECT_EQ(run.output.find("fresh" + std::string(road_.source) + ":") != std::string::npos, !FreshWritten());
         }
         return StrayTemporaries(folder_.Path()).size();
     }
 
 private:
     void Save(TBitmap& bitmap, const std::string& path) {
-        if (std::string(road_.source) == ".png")
-            SavePngFile(bitmap, path);
-        else
-            EXPECT_EQ(SaveImageFile(bitmap, path), TSaveResult::Written);
+        if (std::string(road_.source) == ".png") SavePngFile(bitmap, path);
+        else EXPECT_EQ(SaveImageFile(bitmap, path), TSaveResult::Written);
     }
 
     TRoad road_;
@@ -133,10 +129,10 @@ TEST_P(WriteFaults, FailuresInjectedIntoWriteFsyncCloseAndRenameAreReportedAndLe
     };
     for (const auto& fault : faults) {
         TScene scene(GetParam());
-        const std::string command = "fiu-run -x -f '' -c " +
-                                    ShellQuote(std::string("enable name=") + fault.point +
-                                               ",failinfo=" + std::to_string(fault.error)) +
-                                    " " + CliCommand(scene.Arguments());
+        const std::string command =
+            "fiu-run -x -f '' -c " +
+            ShellQuote(std::string("enable name=") + fault.point + ",failinfo=" + std::to_string(fault.error)) + " " +
+            CliCommand(scene.Arguments());
         const TCommandRun run = RunShell(command);
         const std::string what = std::string(fault.point) + " failing with " + std::strerror(fault.error);
         EXPECT_EQ(scene.CheckAftermath(run, what), 0u) << what << ": a temporary file was left";
@@ -199,21 +195,23 @@ TEST_P(WriteFaults, ADiskFullAtEveryWriteIsReportedAndCleanedUp) {
     // stops on an error it did not expect, so the Nth write is not the program's.
     GTEST_SKIP() << "a failed write is injected only into builds without AddressSanitizer";
 #endif
-    const int writes = InjectAtEveryCall(
-        GetParam(), "write", "error=ENOSPC", [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
-            EXPECT_EQ(run.exitCode, 1) << what;
-            // One file failed, with one message (--quiet prints only errors).
-            size_t messages = 0;
-            for (size_t at = run.output.find("tamberlit-cli: "); at != std::string::npos;
-                 at = run.output.find("tamberlit-cli: ", at + 1))
-                ++messages;
-            EXPECT_EQ(messages, 1u) << what << "\n" << run.output;
-            // The PNG writer reports its own text, without the system's reason.
-            EXPECT_TRUE(run.output.find("No space left on device") != std::string::npos ||
-                        run.output.find("Error Writing PNG File!") != std::string::npos)
-                << what << "\n" << run.output;
-            EXPECT_EQ(temporaries, 0u) << what;
-        });
+    const int writes =
+        InjectAtEveryCall(GetParam(), "write", "error=ENOSPC",
+                          [](const TCommandRun& run, const TScene&, size_t temporaries, const std::string& what) {
+                              EXPECT_EQ(run.exitCode, 1) << what;
+                              // One file failed, with one message (--quiet prints only errors).
+                              size_t messages = 0;
+                              for (size_t at = run.output.find("tamberlit-cli: "); at != std::string::npos;
+                                   at = run.output.find("tamberlit-cli: ", at + 1))
+                                  ++messages;
+                              EXPECT_EQ(messages, 1u) << what << "\n" << run.output;
+                              // The PNG writer reports its own text, without the system's reason.
+                              EXPECT_TRUE(run.output.find("No space left on device") != std::string::npos ||
+                                          run.output.find("Error Writing PNG File!") != std::string::npos)
+                                  << what << "\n"
+                                  << run.output;
+                              EXPECT_EQ(temporaries, 0u) << what;
+                          });
     RecordProperty("writes", writes);
     EXPECT_GE(writes, 2);
 }
@@ -224,10 +222,8 @@ class TTmpfsMount {
 public:
     TTmpfsMount(const fs::path& where, const char* options) : where_(where) {
         fs::create_directory(where);
-        if (::mount("tamberlit-test", where.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0)
-            mounted_ = true;
-        else
-            error_ = std::strerror(errno);
+        if (::mount("tamberlit-test", where.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0) mounted_ = true;
+        else error_ = std::strerror(errno);
     }
     ~TTmpfsMount() {
         if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
@@ -281,10 +277,8 @@ TEST(FullDisk, ATargetThatDoesNotFitFailsLeavingTheOldOneAndTheRestOfTheBatchCon
         auto after = FolderSnapshot(disk);
         EXPECT_EQ(after.at("flat.png"), before.at("flat.png"));
         EXPECT_EQ(after.at("small.png"), before.at("small.png"));
-        if (oldTarget)
-            EXPECT_EQ(after.at("flat.bmp"), before.at("flat.bmp"));
-        else
-            EXPECT_FALSE(after.contains("flat.bmp"));
+        if (oldTarget) EXPECT_EQ(after.at("flat.bmp"), before.at("flat.bmp"));
+        else EXPECT_FALSE(after.contains("flat.bmp"));
         EXPECT_EQ(PicturePixels((disk / "small.bmp").string()), RgbaPixels(small));
         EXPECT_TRUE(StrayTemporaries(disk).empty());
         // The space the failed file took is given back; only small.bmp stays.

@@ -80,7 +80,8 @@ TEST(SlowLookup, AgreesWithTheNearestPaletteIndexRuleEverywhere) {
         TSlowColorLookup lookup(palette);
         ASSERT_EQ(lookup.ColorCount(), static_cast<int>(palette->Entries.size()));
         auto check = [&](int r, int g, int b) {
-            const auto expected = static_cast<int>(GetNearestPaletteIndex(palette, RGBColor(uint8_t(r), uint8_t(g), uint8_t(b))));
+            const auto expected =
+                static_cast<int>(GetNearestPaletteIndex(palette, RGBColor(uint8_t(r), uint8_t(g), uint8_t(b))));
             const TPaletteEntry& entry = palette->Entries[expected];
             ASSERT_EQ(Map(lookup, r, g, b), (TMapped{expected, entry.peRed, entry.peGreen, entry.peBlue}))
                 << "colour " << r << "," << g << "," << b << " palette of " << palette->Entries.size();

@@ -95,8 +95,8 @@ uint8_t Monochrome(uint8_t& red, uint8_t& green, uint8_t& blue) {
 
 TEST(DitherEngine, RowsRunInAlternatingDirections) {
     TWatchingLookup lookup([](uint8_t& r, uint8_t&, uint8_t&) { return r; });
-    for (TDitherMode mode : {dmNearest, dmFloydSteinberg, dmStucki, dmSierra, dmJarvisJudiceNinke, dmStevensonArce,
-                             dmBurkes}) {
+    for (TDitherMode mode :
+         {dmNearest, dmFloydSteinberg, dmStucki, dmSierra, dmJarvisJudiceNinke, dmStevensonArce, dmBurkes}) {
         auto ditherer = CreateDitherer(mode, 5, lookup);
         EXPECT_EQ(ditherer->Column(), 0);
         EXPECT_EQ(ditherer->Direction(), 1);
@@ -184,7 +184,9 @@ const TKernel kernels[] = {
     {dmSierra, 32, {{0, 0, 0, 0, 5, 3, 0}, {0, 2, 4, 5, 4, 2, 0}, {0, 0, 2, 3, 2, 0, 0}, {}}},
     {dmJarvisJudiceNinke, 48, {{0, 0, 0, 0, 7, 5, 0}, {0, 3, 5, 7, 5, 3, 0}, {0, 1, 3, 5, 3, 1, 0}, {}}},
     {dmBurkes, 32, {{0, 0, 0, 0, 8, 4, 0}, {0, 2, 4, 8, 4, 2, 0}, {}, {}}},
-    {dmStevensonArce, 200, {{0, 0, 0, 0, 0, 32, 0}, {12, 0, 26, 0, 30, 0, 16}, {0, 12, 0, 26, 0, 12, 0}, {5, 0, 12, 0, 12, 0, 5}}},
+    {dmStevensonArce,
+     200,
+     {{0, 0, 0, 0, 0, 32, 0}, {12, 0, 26, 0, 30, 0, 16}, {0, 12, 0, 26, 0, 12, 0}, {5, 0, 12, 0, 12, 0, 5}}},
 };
 
 }  // namespace
@@ -226,7 +228,10 @@ TEST(KernelDitherers, ErrorsAtTheRowEndsStayInsideTheRows) {
     for (const TKernel& kernel : kernels)
         for (int width = 1; width <= 4; ++width) {
             TGreyImage image(width, 5, 255);
-            TWatchingLookup lookup([](uint8_t& r, uint8_t& g, uint8_t& b) { r = g = b = 0; return uint8_t(0); });
+            TWatchingLookup lookup([](uint8_t& r, uint8_t& g, uint8_t& b) {
+                r = g = b = 0;
+                return uint8_t(0);
+            });
             auto ditherer = CreateDitherer(kernel.mode, width, lookup);
             DitherImage(*ditherer, image.pixels.data(), width, 5);
             EXPECT_EQ(lookup.asked.size(), size_t(5 * width));
@@ -266,9 +271,18 @@ TEST(AllDitherers, PaletteColoursComeOutUnchanged) {
         std::function<TPaletteEntry(int)> color;  // palette colour of an index
     } cases[] = {
         {&halftone, [](int i) { return HalftonePalette()->Entries[size_t(i)]; }},
-        {&netscape, [](int i) { return TPaletteEntry{uint8_t(i / 36 * 51), uint8_t(i / 6 % 6 * 51), uint8_t(i % 6 * 51), 0}; }},
-        {&grey, [](int i) { return TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0}; }},
-        {&mono, [](int i) { return i ? TPaletteEntry{255, 255, 255, 0} : TPaletteEntry{}; }},
+        {&netscape,
+         [](int i) {
+             return TPaletteEntry{uint8_t(i / 36 * 51), uint8_t(i / 6 % 6 * 51), uint8_t(i % 6 * 51), 0};
+         }},
+        {&grey,
+         [](int i) {
+             return TPaletteEntry{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+         }},
+        {&mono,
+         [](int i) {
+             return i ? TPaletteEntry{255, 255, 255, 0} : TPaletteEntry{};
+         }},
     };
     const int width = 23, height = 11;
     for (const Case& c : cases) {
@@ -279,7 +293,8 @@ TEST(AllDitherers, PaletteColoursComeOutUnchanged) {
             const TPaletteEntry color = c.color(index);
             // Equal entries in the halftone palette: the first one is the answer.
             if (c.lookup == &halftone)
-                index = int(GetNearestPaletteIndex(HalftonePalette(), RGBColor(color.peRed, color.peGreen, color.peBlue)));
+                index =
+                    int(GetNearestPaletteIndex(HalftonePalette(), RGBColor(color.peRed, color.peGreen, color.peBlue)));
             expected[p] = uint8_t(index);
             pixels[3 * p] = color.peBlue;
             pixels[3 * p + 1] = color.peGreen;

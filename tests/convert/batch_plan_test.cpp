@@ -105,7 +105,8 @@ TEST(BatchPlan, WorkersRunEveryGroupOnceAndStopWhenAsked) {
     ASSERT_EQ(seen.size(), 50u);
     for (size_t i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
     int count = 0;
-    RunBatchPlan(plan, 1, [&](size_t) { ++count; }, [&] { return count >= 3; });
+    RunBatchPlan(
+        plan, 1, [&](size_t) { ++count; }, [&] { return count >= 3; });
     EXPECT_EQ(count, 3);
 }
 
@@ -117,8 +118,12 @@ TEST(BatchPlan, TheShardOfATargetIsPinned) {
         uint32_t count;
         uint32_t shard;
     } cases[] = {
-        {"a.png", 2, 1},       {"a.png", 7, 4},      {"./a.png", 7, 4},
-        {"dir/../a.png", 7, 4}, {"textures/wall.tga", 4, 0}, {"/farm/x/y.bmp", 1000, 92},
+        {"a.png", 2, 1},
+        {"a.png", 7, 4},
+        {"./a.png", 7, 4},
+        {"dir/../a.png", 7, 4},
+        {"textures/wall.tga", 4, 0},
+        {"/farm/x/y.bmp", 1000, 92},
         {"anything", 1, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ShardOf(c.target, c.count), c.shard) << c.target << " of " << c.count;

@@ -108,8 +108,7 @@ TEST(FolderScanOfOddTrees, AFolderThatCannotBeReadIsReportedOnceAndTheRestIsList
             WriteFileBytes((root / "gone").string(), {0});
         }
     };
-    EXPECT_EQ(Relative(ListSourceFiles(host, root.string()), root),
-              (std::vector<std::string>{"a.tga", "later/c.tga"}));
+    EXPECT_EQ(Relative(ListSourceFiles(host, root.string()), root), (std::vector<std::string>{"a.tga", "later/c.tga"}));
     EXPECT_EQ(host.unreadableFolders, (std::vector<std::string>{(root / "gone/").string() + ": Not a directory"}));
 }
 
@@ -132,13 +131,11 @@ TEST(FolderScanOfOddTrees, AFolderSwappedForALinkAfterListingIsNotEntered) {
         }
     };
     EXPECT_TRUE(ListSourceFiles(host, root.string()).empty());
-    EXPECT_EQ(host.unreadableFolders,
-              (std::vector<std::string>{(root / "sub/").string() + ": Not a directory"}));
+    EXPECT_EQ(host.unreadableFolders, (std::vector<std::string>{(root / "sub/").string() + ": Not a directory"}));
 }
 
 TEST(FolderScanOfOddTrees, AFolderWithoutReadPermissionIsReported) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every folder (the command-line test drops that right to try it)";
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder (the command-line test drops that right to try it)";
     TTempFolder folder;
     fs::create_directories(folder.Path() / "closed");
     WriteFileBytes(folder / "closed/a.tga", PictureFile(7));

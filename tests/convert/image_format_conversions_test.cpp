@@ -17,11 +17,26 @@ TEST(ImageKind, EndingsInTheirOrder) {
         const char* path;
         TImageKind kind;
     } cases[] = {
-        {"a.bmp", ikBMP},         {"A.BMP", ikBMP},        {"x.tga", ikTGA},          {"photo.PNG", ikPNG},
-        {"scan.dat", ikPNG},      {"anim.gif", ikGIF},     {"PHOTO.JPEG", ikJPEG},    {"photo.jfif", ikJPEG},
-        {"p.jpg", ikJPEG},        {"p.jpe", ikJPEG},       {"p.jif", ikJPEG},         {"x.xtga", ikUnknown},
-        {".tga", ikTGA},          {"tga", ikUnknown},      {"a.png.txt", ikUnknown},  {"", ikUnknown},
-        {"dir.bmp/file", ikUnknown}, {"a.jpeg.bmp", ikBMP}, {"noext", ikUnknown},     {"a.tif", ikUnknown},
+        {"a.bmp", ikBMP},
+        {"A.BMP", ikBMP},
+        {"x.tga", ikTGA},
+        {"photo.PNG", ikPNG},
+        {"scan.dat", ikPNG},
+        {"anim.gif", ikGIF},
+        {"PHOTO.JPEG", ikJPEG},
+        {"photo.jfif", ikJPEG},
+        {"p.jpg", ikJPEG},
+        {"p.jpe", ikJPEG},
+        {"p.jif", ikJPEG},
+        {"x.xtga", ikUnknown},
+        {".tga", ikTGA},
+        {"tga", ikUnknown},
+        {"a.png.txt", ikUnknown},
+        {"", ikUnknown},
+        {"dir.bmp/file", ikUnknown},
+        {"a.jpeg.bmp", ikBMP},
+        {"noext", ikUnknown},
+        {"a.tif", ikUnknown},
     };
     for (const auto& c : cases) EXPECT_EQ(GetImageKind(c.path), c.kind) << c.path;
 }

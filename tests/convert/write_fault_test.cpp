@@ -92,7 +92,7 @@ TEST(ChangedUnderTheConversion, TheTargetsPlaceTakenWhileItsNewContentIsWritten)
     TTempFolder folder;
     const std::vector<uint8_t> ours(100000, 0x42);
 
-    {   // A folder: the rename fails, the folder stays, the temporary goes.
+    {  // A folder: the rename fails, the folder stays, the temporary goes.
         TAtomicFileWriter writer(folder / "a.png");
         writer.WriteBuffer(ours.data(), ours.size());
         fs::create_directories(folder.Path() / "a.png/inner");
@@ -100,7 +100,7 @@ TEST(ChangedUnderTheConversion, TheTargetsPlaceTakenWhileItsNewContentIsWritten)
     }
     EXPECT_TRUE(fs::is_directory(folder.Path() / "a.png/inner"));
 
-    {   // Another file: replaced whole by ours.
+    {  // Another file: replaced whole by ours.
         TAtomicFileWriter writer(folder / "b.png");
         writer.WriteBuffer(ours.data(), ours.size());
         WriteFileBytes(folder / "b.png", {1, 2, 3});
@@ -109,7 +109,7 @@ TEST(ChangedUnderTheConversion, TheTargetsPlaceTakenWhileItsNewContentIsWritten)
     EXPECT_EQ(ReadFileBytes(folder / "b.png"), ours);
     EXPECT_EQ(Temporaries(folder.Path()), 0u);
 
-    {   // The target's folder moved away: an error, no target written anywhere.
+    {  // The target's folder moved away: an error, no target written anywhere.
         // The temporary file moved with the folder, under a "." name.
         fs::create_directory(folder.Path() / "gone");
         TAtomicFileWriter writer(folder / "gone/c.png");
@@ -140,7 +140,8 @@ TEST(ChangedUnderTheConversion, AFileRemovedBetweenScanAndLoadIsReportedAndTheBa
     TTempFolder folder;
     TBitmap picture;
     Paint(picture, 6, 4, 7);
-    for (const char* name : {"a.tga", "b.tga", "c.tga"}) ASSERT_EQ(SaveImageFile(picture, folder / name), TSaveResult::Written);
+    for (const char* name : {"a.tga", "b.tga", "c.tga"})
+        ASSERT_EQ(SaveImageFile(picture, folder / name), TSaveResult::Written);
     TRecordingHost host;
     host.onProcessMessages = [&] {
         // While a.tga is about to be loaded, b.tga goes.

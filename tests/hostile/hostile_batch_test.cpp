@@ -92,7 +92,8 @@ TEST(HostileBatch, GoodFilesConvertAndEveryHostileOneIsNamed) {
     }
 
     std::vector<std::string> arguments{"--to", ".png", "--all", "--verbose", "-j", "2", folder / "in"};
-    for (const char* named : {"good_jpeg.jpg", "good_gif.gif", "loop.gif", "screen.gif", "cmyk.jpg", "empty.jpg", "huge.dat"})
+    for (const char* named :
+         {"good_jpeg.jpg", "good_gif.gif", "loop.gif", "screen.gif", "cmyk.jpg", "empty.jpg", "huge.dat"})
         arguments.push_back(in(named));
     const auto start = std::chrono::steady_clock::now();
     const TCommandRun run = RunShell(CliCommand(arguments));
@@ -110,8 +111,7 @@ TEST(HostileBatch, GoodFilesConvertAndEveryHostileOneIsNamed) {
         EXPECT_NE(run.output.find("unreadable " + in(name) + ": "), std::string::npos) << name << "\n" << run.output;
         EXPECT_FALSE(fs::exists(fs::path(in(name)).replace_extension(".png"))) << name;
     }
-    for (const auto& [name, width, height, format] :
-         std::vector<std::tuple<std::string, int, int, TPixelFormat>>{
+    for (const auto& [name, width, height, format] : std::vector<std::tuple<std::string, int, int, TPixelFormat>>{
              {"good32.png", 40, 30, Px32}, {"good_jpeg.png", 33, 17, Px24}, {"good_gif.png", 5, 4, Px24}}) {
         TBitmap converted;
         ASSERT_TRUE(LoadImageFile(in(name), converted)) << name;

@@ -71,6 +71,8 @@ void Both(std::vector<TCase>& cases, const std::string& name, std::function<std:
     cases.push_back({name + "_Lenient", TReader::BMPLenient, make, lenient});
 }
 
+// The table keeps a case to a line where it fits, as written.
+// clang-format off
 std::vector<TCase> Cases() {
     std::vector<TCase> cases;
     // ---- header sizes
@@ -245,6 +247,7 @@ std::vector<TCase> Cases() {
          invalid, invalid);
     return cases;
 }
+// clang-format on
 
 class HostileBMP : public ::testing::TestWithParam<TCase> {};
 

@@ -52,6 +52,8 @@ std::vector<uint8_t> ManyFrames(int count, int width, int height, bool withData)
     return bytes.U8(0x3B).Data();
 }
 
+// The table keeps a case to a line where it fits, as written.
+// clang-format off
 std::vector<TCase> Cases() {
     std::vector<TCase> cases;
     // ---- minimum code sizes beyond 11
@@ -275,6 +277,7 @@ std::vector<TCase> Cases() {
                      Loaded(4, 4, Px8)});
     return cases;
 }
+// clang-format on
 
 class HostileGIF : public ::testing::TestWithParam<TCase> {};
 

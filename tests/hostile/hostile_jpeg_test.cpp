@@ -60,6 +60,8 @@ std::vector<uint8_t> WithScans(const std::vector<uint8_t>& file, int total) {
     return bytes;
 }
 
+// The table keeps a case to a line where it fits, as written.
+// clang-format off
 std::vector<TCase> Cases() {
     std::vector<TCase> cases;
     auto add = [&cases](const std::string& name, std::function<std::vector<uint8_t>()> make, TOutcome expected,
@@ -226,6 +228,7 @@ std::vector<TCase> Cases() {
     add("ArithmeticGrey", [] { return Plain({.Input = TJpegInput::Grey, .Arithmetic = true}); }, Loaded(W, H, Px8));
     return cases;
 }
+// clang-format on
 
 class HostileJPEG : public ::testing::TestWithParam<TCase> {};
 

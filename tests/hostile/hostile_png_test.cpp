@@ -55,8 +55,8 @@ size_t ChunkAt(const std::vector<uint8_t>& file, const std::string& type) {
 std::vector<uint8_t> BadCrc(std::vector<uint8_t> file, const std::string& type) {
     const size_t at = ChunkAt(file, type);
     if (at == std::string::npos) return {};
-    const uint32_t length = uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 | uint32_t(file[at + 2]) << 8 |
-                            uint32_t(file[at + 3]);
+    const uint32_t length =
+        uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 | uint32_t(file[at + 2]) << 8 | uint32_t(file[at + 3]);
     file[at + 8 + length] ^= 0x55;
     return file;
 }
@@ -148,6 +148,8 @@ std::vector<uint8_t> InflatesTo2GiB(bool interlaced) {
     return file;
 }
 
+// The table keeps a case to a line where it fits, as written.
+// clang-format off
 std::vector<TCase> Cases() {
     std::vector<TCase> cases;
     auto add = [&cases](const std::string& name, std::function<std::vector<uint8_t>()> make, TOutcome expected,
@@ -292,6 +294,7 @@ std::vector<TCase> Cases() {
         readError);
     return cases;
 }
+// clang-format on
 
 class HostilePNG : public ::testing::TestWithParam<TCase> {};
 

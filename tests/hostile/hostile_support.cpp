@@ -45,7 +45,7 @@ std::string ClassOf(const std::exception& error) {
     const char* mangled = typeid(error).name();
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                         &std::free);
+                                                          &std::free);
     std::string name = status == 0 && demangled ? demangled.get() : mangled;
     const size_t colons = name.rfind("::");
     return colons == std::string::npos ? name : name.substr(colons + 2);
@@ -86,9 +86,7 @@ std::unique_ptr<TGraphic> MakeGraphic(TReader reader) {
     return nullptr;
 }
 
-TOutcome OutcomeOf(const TBitmap& bitmap) {
-    return Loaded(bitmap.Width(), bitmap.Height(), bitmap.PixelFormat());
-}
+TOutcome OutcomeOf(const TBitmap& bitmap) { return Loaded(bitmap.Width(), bitmap.Height(), bitmap.PixelFormat()); }
 
 }  // namespace
 
@@ -296,8 +294,7 @@ void AddCuts(std::vector<TCase>& cases, const std::string& name, TReader reader,
 
 void CheckCase(const TCase& hostileCase) {
     const std::vector<uint8_t> bytes = hostileCase.Make();
-    SCOPED_TRACE(std::string(ReaderName(hostileCase.Reader)) + " reader, " + std::to_string(bytes.size()) +
-                 " bytes");
+    SCOPED_TRACE(std::string(ReaderName(hostileCase.Reader)) + " reader, " + std::to_string(bytes.size()) + " bytes");
     TCost cost;
     const TOutcome outcome = Read(hostileCase.Reader, bytes, &cost);
     EXPECT_EQ(outcome, hostileCase.Expected);

@@ -20,13 +20,13 @@
 namespace tamberlit::testing::hostile {
 
 enum class TReader {
-    TGA,          // TTGABitmap
-    BMP,          // TBitmap, the strict reader
-    BMPLenient,   // LoadBitmapFileLeniently, the dispatcher's second chance
-    GIF,          // TGIFImage, then its rendered first frame
+    TGA,            // TTGABitmap
+    BMP,            // TBitmap, the strict reader
+    BMPLenient,     // LoadBitmapFileLeniently, the dispatcher's second chance
+    GIF,            // TGIFImage, then its rendered first frame
     GIFFirstFrame,  // the same reading the first frame only, as the dispatcher does
-    PNG,          // ReadPngImage, the reading road of TPNGBitmap
-    JPEG,         // TJPEGImage, then decoded into a bitmap
+    PNG,            // ReadPngImage, the reading road of TPNGBitmap
+    JPEG,           // TJPEGImage, then decoded into a bitmap
 };
 
 const char* ReaderName(TReader reader);

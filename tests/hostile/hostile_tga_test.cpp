@@ -40,14 +40,14 @@ std::vector<uint8_t> Packets(int count, uint8_t header, size_t valueBytes, uint8
 std::vector<uint8_t> Whole64x64(bool runLength) {
     TBytes bytes = TGAHeader({.type = runLength ? 10u : 2u, .width = 64, .height = 64});
     for (int y = 0; y < 64; ++y) {
-        if (runLength)
-            bytes.U8(0xBF).U8(y).U8(2).U8(3).U8(255);
-        else
-            bytes.Fill(256, static_cast<uint8_t>(y));
+        if (runLength) bytes.U8(0xBF).U8(y).U8(2).U8(3).U8(255);
+        else bytes.Fill(256, static_cast<uint8_t>(y));
     }
     return bytes.Data();
 }
 
+// The table keeps a case to a line where it fits, as written.
+// clang-format off
 std::vector<TCase> Cases() {
     std::vector<TCase> cases = {
         // ---- header-only bombs: 18 bytes that declare 16 GiB
@@ -214,6 +214,7 @@ std::vector<TCase> Cases() {
             {{18 + 5 * 31 + 4, CutShort(31, 64)}, {18 + 5 * 32, Loaded(64, 64, Px32)}});
     return cases;
 }
+// clang-format on
 
 class HostileTGA : public ::testing::TestWithParam<TCase> {};
 
@@ -245,9 +246,15 @@ TEST(HostileTGAContent, PixelsAfterAColourMapOfMoreThan256EntriesAreFound) {
     std::vector<uint8_t> tail;
     for (int i = 0; i < 300; ++i) tail.insert(tail.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
     tail.insert(tail.end(), {0, 1, 2, 255});
-    auto bitmap = LoadTGA(HeaderAnd(
-        {.mapType = 1, .type = 1, .mapLength = 300, .mapEntrySize = 24, .width = 2, .height = 2, .depth = 8, .descriptor = 0x20},
-        tail));
+    auto bitmap = LoadTGA(HeaderAnd({.mapType = 1,
+                                     .type = 1,
+                                     .mapLength = 300,
+                                     .mapEntrySize = 24,
+                                     .width = 2,
+                                     .height = 2,
+                                     .depth = 8,
+                                     .descriptor = 0x20},
+                                    tail));
     ASSERT_EQ(bitmap->PixelFormat(), Px8);
     EXPECT_EQ(RowBytes(*bitmap, 0), (std::vector<uint8_t>{0, 1}));
     EXPECT_EQ(RowBytes(*bitmap, 1), (std::vector<uint8_t>{2, 255}));

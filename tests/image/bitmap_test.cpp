@@ -11,7 +11,6 @@
 
 using namespace tamberlit;
 
-
 TEST(BitmapRows, RowZeroOfBottomUpBlockIsItsLastRow) {
     TBitmap bitmap;
     bitmap.NewImage(2, 2, Px24);

@@ -40,9 +40,11 @@ TEST(BmpLenientLoader, TakesWhatTheStrictReaderRefuses) {
     } cases[] = {
         {"planes 3", File(planes, {}, red), {255, 0, 0}},
         {"header size 66", File(InfoHeader(1, 1, 24, 0, 0, 66), {}, red), {255, 0, 0}},
-        {"2 bits per pixel", File(InfoHeader(4, 1, 2), TBytes().U32(0).U32(0xFF0000).U32(0xFF00).U32(0xFF), TBytes().U32(0x1B)),
+        {"2 bits per pixel",
+         File(InfoHeader(4, 1, 2), TBytes().U32(0).U32(0xFF0000).U32(0xFF00).U32(0xFF), TBytes().U32(0x1B)),
          {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255}},
-        {"top-down RLE8", File(InfoHeader(2, -2, 8, 1, 2), TBytes().U32(0).U32(0xFF0000), TBytes().U8(1).U8(1).U16(0x0100)),
+        {"top-down RLE8",
+         File(InfoHeader(2, -2, 8, 1, 2), TBytes().U32(0).U32(0xFF0000), TBytes().U8(1).U8(1).U16(0x0100)),
          {255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"run-length data longer than any picture of its size needs",
          File(InfoHeader(1, 1, 8, 1, 2), TBytes().U32(0).U32(0xFF0000), TBytes().U16(0x0101).Fill(3 << 20, 0)),
@@ -83,7 +85,8 @@ TEST(BmpLenientLoader, DamagedFilesNeverCrashEitherReader) {
     const std::vector<std::vector<uint8_t>> originals = {
         File(InfoHeader(5, 3, 8, 1, 4), TBytes().U32(1).U32(2).U32(3).U32(4),
              TBytes().U8(3).U8(1).U16(0x0300).U8(2).U8(1).U16(0x0500).U8(1).U8(2).U8(3).U8(0).U16(0x0200).U8(9).U8(9)),
-        File(InfoHeader(5, 3, 4, 2, 3), TBytes().U32(1).U32(2).U32(3), TBytes().U8(7).U8(0x12).U16(0x0500).U8(0x34).U8(0x56).U8(0x70).U8(0).U16(0x0100)),
+        File(InfoHeader(5, 3, 4, 2, 3), TBytes().U32(1).U32(2).U32(3),
+             TBytes().U8(7).U8(0x12).U16(0x0500).U8(0x34).U8(0x56).U8(0x70).U8(0).U16(0x0100)),
         File(InfoHeader(3, -2, 16, 3, 0, 124, {0x7C00, 0x3E0, 0x1F, 0x8000}), {}, TBytes().Fill(16, 0x5A)),
         File(CoreHeader(3, 2, 1), TBytes().Fill(6, 0x33), TBytes().U32(0xE0).U32(0x60)),
     };

@@ -62,8 +62,7 @@ TEST(BmpReader, PixelOffsetDecidesWhereThePixelsBegin) {
     EXPECT_EQ(RgbPixels(*gap), (std::vector<uint8_t>{3, 2, 1}));
     // An offset inside the table ends the table there (OS/2 files with a
     // short table): index 1 is beyond it and shows black.
-    auto shortTable =
-        Load(File(CoreHeader(2, 1, 8), TBytes().U8(9).U8(8).U8(7), TBytes().U8(0).U8(1).U16(0), 26 + 3));
+    auto shortTable = Load(File(CoreHeader(2, 1, 8), TBytes().U8(9).U8(8).U8(7), TBytes().U8(0).U8(1).U16(0), 26 + 3));
     EXPECT_EQ(RgbPixels(*shortTable), (std::vector<uint8_t>{7, 8, 9, 0, 0, 0}));
     // Offsets before the table or past the end are no use: the pixels follow the table.
     for (uint32_t offset : {0u, 20u, 5000u}) {
@@ -101,7 +100,13 @@ TEST(BmpReader, HostileHeadersAreRefusedBeforeAnythingIsAllocated) {
         std::vector<uint8_t> file;
         std::string message;
     } cases[] = {
-        {"signature", [] { auto f = File(InfoHeader(1, 1, 24), {}, TBytes().U32(0)); f[1] = 'A'; return f; }(), invalid},
+        {"signature",
+         [] {
+             auto f = File(InfoHeader(1, 1, 24), {}, TBytes().U32(0));
+             f[1] = 'A';
+             return f;
+         }(),
+         invalid},
         {"header size 8", File(TBytes().U32(8).U32(1), {}, {}), invalid},
         {"header size 66", File(InfoHeader(1, 1, 24, 0, 0, 66), {}, TBytes().U32(0)), invalid},
         {"header size 2^31", File(TBytes().U32(0x80000000).U32(1), {}, {}), invalid},
@@ -120,7 +125,13 @@ TEST(BmpReader, HostileHeadersAreRefusedBeforeAnythingIsAllocated) {
         {"2^31 rows top-down", File(InfoHeader(1, INT32_MIN, 24), {}, {}), "Image too large"},
         {"2^30 pixels", File(InfoHeader(32768, 32768, 1), {}, {}), "Image too large"},
         {"ends in the file header", std::vector<uint8_t>{'B', 'M', 0, 0}, readError},
-        {"ends in the header", [] { auto f = File(InfoHeader(1, 1, 24), {}, {}); f.resize(30); return f; }(), readError},
+        {"ends in the header",
+         [] {
+             auto f = File(InfoHeader(1, 1, 24), {}, {});
+             f.resize(30);
+             return f;
+         }(),
+         readError},
         {"ends in the masks", File(InfoHeader(1, 1, 32, 3), TBytes().U32(0xFF), {}), readError},
         {"colour count 2^32 - 1", File(InfoHeader(1, 1, 8, 0, 0xFFFFFFFF), TBytes().U32(0), {}, 10), readError},
     };
@@ -155,18 +166,30 @@ TEST(BmpReader, MasksDecideTheFormatAndOnlyThePx32LayoutKeepsAlpha) {
         TPixelFormat format;
         std::vector<uint8_t> rgba;
     } cases[] = {
-        {"V4 with the Px32 layout", File(InfoHeader(1, 1, 32, 3, 0, 108, px32), {}, pixel), Px32,
+        {"V4 with the Px32 layout",
+         File(InfoHeader(1, 1, 32, 3, 0, 108, px32), {}, pixel),
+         Px32,
          {0x11, 0x22, 0x33, 0x80}},
-        {"V3 with the Px32 layout", File(InfoHeader(1, 1, 32, 3, 0, 56, px32), {}, pixel), Px32,
+        {"V3 with the Px32 layout",
+         File(InfoHeader(1, 1, 32, 3, 0, 56, px32), {}, pixel),
+         Px32,
          {0x11, 0x22, 0x33, 0x80}},
-        {"masks without alpha", File(InfoHeader(1, 1, 32, 3), TBytes().U32(0xFF0000).U32(0xFF00).U32(0xFF), pixel),
-         PxCustom, {0x11, 0x22, 0x33, 255}},
-        {"alpha in another byte", File(InfoHeader(1, 1, 32, 3, 0, 124, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}), {}, pixel),
-         PxCustom, {0x33, 0x22, 0x11, 255}},
-        {"zero and overlapping masks", File(InfoHeader(1, 1, 32, 3, 0, 124, {0, 0xFFFFFFFF, 0x80000001, 0}), {}, pixel),
-         PxCustom, {0, 0x80, 0x80, 255}},
-        {"5-6-5", File(InfoHeader(1, 1, 16, 3), TBytes().U32(0xF800).U32(0x07E0).U32(0x1F), TBytes().U32(0xF81F)),
-         Px16, {255, 0, 255, 255}},
+        {"masks without alpha",
+         File(InfoHeader(1, 1, 32, 3), TBytes().U32(0xFF0000).U32(0xFF00).U32(0xFF), pixel),
+         PxCustom,
+         {0x11, 0x22, 0x33, 255}},
+        {"alpha in another byte",
+         File(InfoHeader(1, 1, 32, 3, 0, 124, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}), {}, pixel),
+         PxCustom,
+         {0x33, 0x22, 0x11, 255}},
+        {"zero and overlapping masks",
+         File(InfoHeader(1, 1, 32, 3, 0, 124, {0, 0xFFFFFFFF, 0x80000001, 0}), {}, pixel),
+         PxCustom,
+         {0, 0x80, 0x80, 255}},
+        {"5-6-5",
+         File(InfoHeader(1, 1, 16, 3), TBytes().U32(0xF800).U32(0x07E0).U32(0x1F), TBytes().U32(0xF81F)),
+         Px16,
+         {255, 0, 255, 255}},
         {"5-5-5", File(InfoHeader(1, 1, 16), {}, TBytes().U32(0x03E0)), Px15, {0, 255, 0, 255}},
     };
     for (const auto& c : cases) {

@@ -91,8 +91,8 @@ TEST(BmpWriter, MasksAreWrittenAndZeroMasksGetDefaults) {
 
 TEST(BmpWriter, CoreHeaderFilesAreWrittenBackWithTheCoreHeader) {
     // 3 x 2, 1 bit: two 3-byte colour entries.
-    const auto file = File(CoreHeader(3, 2, 1), TBytes().U8(1).U8(2).U8(3).U8(4).U8(5).U8(6),
-                           TBytes().U32(0xA0).U32(0x40));
+    const auto file =
+        File(CoreHeader(3, 2, 1), TBytes().U8(1).U8(2).U8(3).U8(4).U8(5).U8(6), TBytes().U32(0xA0).U32(0x40));
     auto bitmap = Load(file);
     EXPECT_EQ(Save(*bitmap), file);
     // Still OS/2 after a change to 24 bits: a core header without a table.

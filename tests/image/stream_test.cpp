@@ -129,8 +129,7 @@ TEST(AtomicFileWriter, ErrorsNameTheTargetNotTheTemporaryFile) {
         TAtomicFileWriter writer(target);
         FAIL();
     } catch (const EFCreateError& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "Cannot create file \"" + target + "\". No such file or directory");
+        EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + target + "\". No such file or directory");
     }
     fs::create_directory(folder / "dir.png");
     EXPECT_THROW(TAtomicFileWriter writer(folder / "dir.png"), EFCreateError);

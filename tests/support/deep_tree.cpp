@@ -27,10 +27,10 @@ bool WriteAt(int folder, const std::string& name, const std::vector<uint8_t>& by
 TDeepTree::TDeepTree(int levels, const std::string& folderName, const std::vector<int>& fileLevels,
                      const std::string& fileName, const std::vector<uint8_t>& bytes) {
     std::error_code error;
-    std::string pattern = (fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0
-                               ? std::string("/dev/shm")
-                               : fs::temp_directory_path().string()) +
-                          "/tamberlit-deep-XXXXXX";
+    std::string pattern =
+        (fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm")
+                                                                                : fs::temp_directory_path().string()) +
+        "/tamberlit-deep-XXXXXX";
     if (!::mkdtemp(pattern.data())) return;
     base_ = pattern;
     root_ = base_ / "tree";

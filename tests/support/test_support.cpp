@@ -237,7 +237,8 @@ TCliRun RunCliMeasured(const std::vector<std::string>& arguments, const std::str
     const int inputFile = ::mkstemp(inputPath);
     if (inputFile < 0) return run;
     ::unlink(inputPath);
-    if (!input.empty() && ::write(inputFile, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return run;
+    if (!input.empty() && ::write(inputFile, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        return run;
     ::lseek(inputFile, 0, SEEK_SET);
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();

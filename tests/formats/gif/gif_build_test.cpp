@@ -251,7 +251,8 @@ TEST(GIFFromBitmap, TrueColourWithoutReductionKeepsExactColours) {
     EXPECT_EQ(frame.ColorMap().Entry(50), (TGIFColor{0, 1, 77}));
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 50; ++x)
-            ASSERT_EQ(ToTColor(frame.ColorMap().Entry(frame.Pixel(x, y))), RGBColor(uint8_t(x * 5), uint8_t(y % 4), 77));
+            ASSERT_EQ(ToTColor(frame.ColorMap().Entry(frame.Pixel(x, y))),
+                      RGBColor(uint8_t(x * 5), uint8_t(y % 4), 77));
     EXPECT_EQ(bitmap.PixelFormat(), Px24);
 }
 
@@ -321,18 +322,16 @@ TEST(GIFFromBitmap, TransparentColourBecomesATransparentIndex) {
         image.CopyFrom(&bitmap);
         TGIFSubImage& frame = image.Images()[0];
         // Sorted by usage (blue 4, green 2, red 2), then the transparent entry.
-        EXPECT_EQ(TableOf(frame.ColorMap()), (std::vector<TGIFColor>{ToGIFColor(blue), ToGIFColor(green),
-                                                                    ToGIFColor(red), ToGIFColor(clBlack)}));
+        EXPECT_EQ(TableOf(frame.ColorMap()),
+                  (std::vector<TGIFColor>{ToGIFColor(blue), ToGIFColor(green), ToGIFColor(red), ToGIFColor(clBlack)}));
         EXPECT_TRUE(frame.ColorMap().Optimized);
         ASSERT_NE(frame.GraphicControlExtension(), nullptr);
         EXPECT_TRUE(frame.GraphicControlExtension()->Transparent());
         EXPECT_EQ(frame.GraphicControlExtension()->TransparentColorIndex(), 3);
         EXPECT_TRUE(frame.Transparent());
         const std::vector<uint8_t> pixels = FramePixels(frame);
-        if (byDefault)
-            EXPECT_EQ(pixels, (std::vector<uint8_t>{1, 0, 0, 3, 3, 1, 0, 0}));
-        else
-            EXPECT_EQ(pixels, (std::vector<uint8_t>{3, 0, 0, 2, 2, 3, 0, 0}));
+        if (byDefault) EXPECT_EQ(pixels, (std::vector<uint8_t>{1, 0, 0, 3, 3, 1, 0, 0}));
+        else EXPECT_EQ(pixels, (std::vector<uint8_t>{3, 0, 0, 2, 2, 3, 0, 0}));
         const std::vector<uint8_t> bytes = SaveGIF(image);
         EXPECT_EQ(WalkGIF(bytes).Signature, "GIF89a");
         TGIFImage read;
@@ -356,9 +355,8 @@ TEST(GIFFromBitmap, TransparentColourBecomesATransparentIndex) {
 TEST(GIFFromBitmap, LargePictureRoundTripsWithBothEncoders) {
     // 1000 x 600: above the 500000 pixels where frame bitmaps start small.
     TBitmap bitmap;
-    Fill24(bitmap, 1000, 600, [](int x, int y) {
-        return RGBColor(uint8_t(x / 4), uint8_t(y / 3), uint8_t((x / 100 + y / 100) * 40));
-    });
+    Fill24(bitmap, 1000, 600,
+           [](int x, int y) { return RGBColor(uint8_t(x / 4), uint8_t(y / 3), uint8_t((x / 100 + y / 100) * 40)); });
     for (int compression : {0, 1}) {
         TGIFImage image;
         image.Compression = compression;
@@ -528,9 +526,10 @@ TEST(GIFIndependentDecoder, AnimationWithExtensionsReadsThroughGiflib) {
     std::vector<std::vector<uint8_t>> frames;
     for (int i = 0; i < 4; ++i) {
         std::vector<uint8_t> pixels(30 * 20);
-        for (size_t p = 0; p < pixels.size(); ++p) pixels[p] = static_cast<uint8_t>((p / 7 + static_cast<size_t>(i)) % 16);
-        TGIFSubImage& frame = i == 2 ? AddFrame(image, 30, 20, pixels, TestColors(200), i, i)
-                                     : AddFrame(image, 30, 20, pixels, {}, i, i);
+        for (size_t p = 0; p < pixels.size(); ++p)
+            pixels[p] = static_cast<uint8_t>((p / 7 + static_cast<size_t>(i)) % 16);
+        TGIFSubImage& frame =
+            i == 2 ? AddFrame(image, 30, 20, pixels, TestColors(200), i, i) : AddFrame(image, 30, 20, pixels, {}, i, i);
         frame.SetInterlaced(i % 2 == 1);
         auto control = std::make_unique<TGIFGraphicControlExtension>(frame);
         control->SetDelay(10 * i);

@@ -80,8 +80,7 @@ TEST(GIFDecoding, CodeAfterAClearIsTakenAsItIs) {
 TEST(GIFDecoding, CodeEqualToTheNextFreeSlot) {
     // 1, 2 make entry 6 = "1 2"; 6 gives "1 2" and makes entry 7 = "2 1", after
     // which codes have 4 bits; 8 is not yet in the table: "1 2" and its first value.
-    TFrameLoad load = LoadFrame(
-        Frame(7, 1, 2, {{clear2, 3}, {1, 3}, {2, 3}, {6, 3}, {8, 4}, {end2, 4}}));
+    TFrameLoad load = LoadFrame(Frame(7, 1, 2, {{clear2, 3}, {1, 3}, {2, 3}, {6, 3}, {8, 4}, {end2, 4}}));
     ASSERT_EQ(load.error, "");
     EXPECT_EQ(FramePixels(*load.frame), (std::vector<uint8_t>{1, 2, 1, 2, 1, 2, 1}));
     EXPECT_TRUE(load.warnings.empty());
@@ -132,7 +131,7 @@ TEST(GIFDecoding, InterlacedRowsAreFilledOnceInPassOrder) {
 
 TEST(GIFDecoding, DataEndingHalfwayKeepsTheFillValue) {
     // Eight 3-bit codes end on a byte boundary; the zero-length block follows.
-    const std::vector<TCode> half = {{clear2, 3}, {1, 3}, {2, 3}, {clear2, 3},
+    const std::vector<TCode> half = {{clear2, 3}, {1, 3}, {2, 3},      {clear2, 3},
                                      {1, 3},      {2, 3}, {clear2, 3}, {clear2, 3}};
     for (bool transparent : {false, true}) {
         TBytes bytes;
@@ -494,8 +493,7 @@ TEST(GIFDecoding, DecoderAgreesWithThePlainTableWalk) {
         const bool interlaced = round % 4 == 1;
         const int width = 1 + static_cast<int>(random() % 60);
         const int height = 1 + static_cast<int>(random() % 60);
-        const std::vector<TCode> codes =
-            RandomCodes(random, minimumCodeSize, 200 + random() % 3000, damaged);
+        const std::vector<TCode> codes = RandomCodes(random, minimumCodeSize, 200 + random() % 3000, damaged);
         std::vector<int> values;
         for (const TCode& code : codes) values.push_back(code.value);
         TReferenceDecoder reference(values, minimumCodeSize);
@@ -512,8 +510,8 @@ TEST(GIFDecoding, DecoderAgreesWithThePlainTableWalk) {
         }
         const size_t rowsDecoded = reference.Decoded() / static_cast<size_t>(width);
         if (2 * rowsDecoded < static_cast<size_t>(height)) {
-            EXPECT_EQ(load.error, "cut short: " + std::to_string(rowsDecoded) + " of " + std::to_string(height) +
-                                      " rows present");
+            EXPECT_EQ(load.error,
+                      "cut short: " + std::to_string(rowsDecoded) + " of " + std::to_string(height) + " rows present");
             continue;
         }
         ASSERT_EQ(load.error, "");

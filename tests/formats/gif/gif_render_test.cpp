@@ -224,10 +224,9 @@ TEST(GIFDitheredBuild, FramesAreMappedToTheColourCube) {
     const std::vector<TGIFColor> colors = {{51, 102, 153}, {140, 140, 140}, {255, 0, 0}, {0, 0, 0}};
     TBytes bytes = GIFHeader(8, 3, 1, colors);
     AppendGraphicControl(bytes, true, 2);
-    AppendFrame(bytes, 8, 3,
-                {0, 0, 0, 0, 3, 3, 3, 3,  //
-                 1, 1, 1, 1, 1, 1, 1, 1,  //
-                 0, 2, 0, 2, 0, 2, 0, 2});
+    AppendFrame(bytes, 8, 3, {0, 0, 0, 0, 3, 3, 3, 3,  //
+                              1, 1, 1, 1, 1, 1, 1, 1,  //
+                              0, 2, 0, 2, 0, 2, 0, 2});
     bytes.U8(0x3B);
     TGIFImage image;
     image.DrawOptions &= static_cast<uint16_t>(~goDitherOnlyOnPalettedScreens);

@@ -92,9 +92,8 @@ TEST(GIFColorTables, SizeCodesGiveTwoToTheCodePlusOneEntries) {
         TGIFImage image;
         ASSERT_EQ(LoadGIF(image, bytes.Data()).Error, "");
         EXPECT_EQ(image.GlobalColorMap().Count(), 2 << code);
-        EXPECT_EQ(image.GlobalColorMap().Color((2 << code) - 1), RGBColor(uint8_t((2 << code) - 1), 
-                                                                          uint8_t((2 << code) - 1),
-                                                                          uint8_t((2 << code) - 1)));
+        EXPECT_EQ(image.GlobalColorMap().Color((2 << code) - 1),
+                  RGBColor(uint8_t((2 << code) - 1), uint8_t((2 << code) - 1), uint8_t((2 << code) - 1)));
         EXPECT_EQ(image.Images()[0].Pixel(0, 0), 1);  // the table was read to its end, no more
     }
 }
@@ -270,9 +269,9 @@ TEST(GIFExtensions, LoopingSubBlocks) {
         uint32_t buffer;
     } cases[] = {
         {{3, 1, 5, 0, 0}, "", 5, 0},
-        {{3, 0x09, 7, 1, 0}, "", 0x107, 0},              // only the low three bits of the id count
+        {{3, 0x09, 7, 1, 0}, "", 0x107, 0},  // only the low three bits of the id count
         {{5, 2, 1, 2, 3, 4, 0}, "", 0, 0x04030201},
-        {{4, 1, 2, 0, 99, 2, 0xAB, 0x55, 0}, "", 2, 0},       // extra bytes are skipped; unknown kinds too
+        {{4, 1, 2, 0, 99, 2, 0xAB, 0x55, 0}, "", 2, 0},  // extra bytes are skipped; unknown kinds too
         {{2, 1, 5, 0}, "Invalid GIF data", 0, 0},
         {{4, 2, 1, 2, 3, 0}, "Invalid GIF data", 0, 0},
     };
@@ -307,7 +306,7 @@ TEST(GIFExtensions, LoopingExtensionEndingWithTheStreamLoads) {
 TEST(GIFExtensions, GraphicControlRecord) {
     TBytes bytes = GIFHeader(2, 1, 1);
     bytes.U8(0x21).U8(0xF9).U8(4).U8(0x0D).U16(0x1234).U8(3).U8(0);  // disposal 3, transparent
-    AppendGraphicControl(bytes, false, 1);  // a second one is kept but does not count
+    AppendGraphicControl(bytes, false, 1);                           // a second one is kept but does not count
     AppendFrame(bytes, 2, 1, {1, 2}).U8(0x3B);
     TGIFImage image;
     ASSERT_EQ(LoadGIF(image, bytes.Data()).Error, "");

@@ -24,8 +24,7 @@ TGIFSubImage& AddFrame(TGIFImage& image, int width, int height, const std::vecto
 
 std::vector<TGIFColor> TestColors(int count) {
     std::vector<TGIFColor> colors;
-    for (int i = 0; i < count; ++i)
-        colors.push_back({uint8_t(i * 37), uint8_t(255 - i), uint8_t(i * 5)});
+    for (int i = 0; i < count; ++i) colors.push_back({uint8_t(i * 37), uint8_t(255 - i), uint8_t(i * 5)});
     return colors;
 }
 

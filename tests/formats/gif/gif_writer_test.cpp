@@ -39,8 +39,8 @@ std::vector<uint8_t> RunPixels(size_t count, int colors, size_t maxRun, uint32_t
 }
 
 // The frame's image data as EncodeFrameData writes it.
-std::vector<uint8_t> EncodeData(TEncoding encoding, int bits, int colors, const std::vector<uint8_t>& pixels,
-                                int width, int height, bool interlaced = false) {
+std::vector<uint8_t> EncodeData(TEncoding encoding, int bits, int colors, const std::vector<uint8_t>& pixels, int width,
+                                int height, bool interlaced = false) {
     TLZWEncoder lzw;
     TRLEEncoder rle;
     TMemoryStream stream;
@@ -105,11 +105,13 @@ TEST(GIFImageData, LZWClearsWhenTheTableReaches4095) {
     }
     EXPECT_GE(clears, 2);
     EXPECT_EQ(codes.Codes.back(), 257);
-    ExpectReadBack([&] {
-        TGIFImage image;
-        AddFrame(image, 200, 200, pixels, TestColors(256));
-        return SaveGIF(image);
-    }(), {pixels});
+    ExpectReadBack(
+        [&] {
+            TGIFImage image;
+            AddFrame(image, 200, 200, pixels, TestColors(256));
+            return SaveGIF(image);
+        }(),
+        {pixels});
 }
 
 TEST(GIFImageData, DataIsCutIntoSubBlocksOf255) {
@@ -292,8 +294,8 @@ TEST(GIFEncoders, WriterStreamRefusesReadingAndSeeking) {
     TMemoryStream target;
     TGIFWriter writer(target);
     uint8_t byte = 0;
-    for (auto operation : {+[](TGIFWriter& w, uint8_t* b) { w.Read(b, 1); },
-                           +[](TGIFWriter& w, uint8_t*) { w.Seek(0, TSeekOrigin::Beginning); }}) {
+    for (auto operation : {+[](TGIFWriter&w, uint8_t*b) { w.Read(b, 1); },
+                           +[](TGIFWriter&w, uint8_t*) { w.Seek(0, TSeekOrigin::Beginning); }}) {
         try {
             operation(writer, &byte);
             FAIL() << "the writer stream allowed it";

@@ -189,7 +189,8 @@ TEST(JPEGDecode, TruncatedDataDecodesAsFarAsItGoes) {
         SCOPED_TRACE(progressive ? "progressive" : "baseline");
         const auto file = EncodeReference(size, size, input, {.Progressive = progressive});
         const size_t scan = FindMarker(file, 0xDA);
-        std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<ptrdiff_t>(scan + (file.size() - scan) * 6 / 10));
+        std::vector<uint8_t> cut(file.begin(),
+                                 file.begin() + static_cast<ptrdiff_t>(scan + (file.size() - scan) * 6 / 10));
         TBitmap whole, truncated;
         Decode(file, whole);
         ASSERT_NO_THROW(Decode(cut, truncated));
@@ -396,7 +397,7 @@ TEST(JPEGSave, PaletteAndSixteenBitBitmapsAreExpandedBeforeCompressing) {
     Decode(Save(jpeg), back);
     const uint8_t* top = back.ConstRowAddress(2);
     const uint8_t* bottom = back.ConstRowAddress(13);
-    EXPECT_NEAR(top[2], 200, 12);  // red
+    EXPECT_NEAR(top[2], 200, 12);     // red
     EXPECT_NEAR(bottom[0], 200, 12);  // blue
 }
 

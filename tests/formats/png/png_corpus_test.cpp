@@ -25,8 +25,8 @@ struct TExpectation {
 
 TExpectation ExpectationFor(const TCorpusEntry& entry) {
     const std::string note = entry.Get("note");
-    const bool alternative = note.rfind("differs:", 0) == 0 || note.rfind("rejects:", 0) == 0 ||
-                             note.rfind("pillow-fails:", 0) == 0;
+    const bool alternative =
+        note.rfind("differs:", 0) == 0 || note.rfind("rejects:", 0) == 0 || note.rfind("pillow-fails:", 0) == 0;
     const bool soundIsReference = note.find("(likely fault)") != std::string::npos;
     const std::string prefix = alternative && !soundIsReference ? "alt_" : "";
     auto get = [&](const std::string& column) {
@@ -88,10 +88,8 @@ TEST(PngCorpus, EveryFileDecodesToItsReferencePixels) {
         EXPECT_EQ(result.Width(), expected.Width);
         EXPECT_EQ(result.Height(), expected.Height);
         EXPECT_EQ(result.PixelFormat() == Px32, expected.HasAlpha);
-        if (expected.HasAlpha)
-            EXPECT_EQ(Sha256Hex(RgbaPixels(result)), expected.RgbaSha256);
-        else
-            EXPECT_EQ(Sha256Hex(RgbPixels(result)), expected.RgbSha256);
+        if (expected.HasAlpha) EXPECT_EQ(Sha256Hex(RgbaPixels(result)), expected.RgbaSha256);
+        else EXPECT_EQ(Sha256Hex(RgbPixels(result)), expected.RgbSha256);
         ++decoded;
     }
     std::printf("PNG corpus: %d decoded, %d refused\n", decoded, refused);

@@ -101,8 +101,8 @@ TPngLayout NoiseRgba(uint32_t width, uint32_t height, uint32_t seed) {
 
 TEST(PngReaderColour, RgbGivesPx24BlueFirstTopRowFirst) {
     TPngLayout layout{3, 2, 8, PNG_COLOR_TYPE_RGB};
-    layout.Pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
-                   11, 12, 13, 14, 15, 16, 17, 18, 19};
+    layout.Pixels = {1,  2,  3,  4,  5,  6,  7,  8,  9,  //
+                     11, 12, 13, 14, 15, 16, 17, 18, 19};
     const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px24);
     ASSERT_EQ(bitmap.Width(), 3);
@@ -117,7 +117,7 @@ TEST(PngReaderColour, RgbaKeepsEveryAlphaValueAndTheColourUnderIt) {
     TPngLayout layout{16, 16, 8, PNG_COLOR_TYPE_RGB_ALPHA};
     for (unsigned i = 0; i < 256; ++i) {
         layout.Pixels.insert(layout.Pixels.end(), {static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7),
-                                               static_cast<uint8_t>(i * 13 + 5), static_cast<uint8_t>(i)});
+                                                   static_cast<uint8_t>(i * 13 + 5), static_cast<uint8_t>(i)});
     }
     const TDecoded bitmap(EncodePng(layout));
     ASSERT_EQ(bitmap.PixelFormat(), Px32);
@@ -153,8 +153,8 @@ TEST(PngReaderPalette, LowBitDepthsGiveOnePixelPerFilePixel) {
         const unsigned entries = 1u << depth;
         TPngLayout layout{13, 3, depth, PNG_COLOR_TYPE_PALETTE};
         for (unsigned i = 0; i < entries; ++i)
-            layout.Palette.push_back({static_cast<uint8_t>(i * 3 + 1), static_cast<uint8_t>(200 - i / 2),
-                                    static_cast<uint8_t>(i ^ 0x55)});
+            layout.Palette.push_back(
+                {static_cast<uint8_t>(i * 3 + 1), static_cast<uint8_t>(200 - i / 2), static_cast<uint8_t>(i ^ 0x55)});
         std::vector<unsigned> indices;
         for (unsigned y = 0; y < 3; ++y)
             for (unsigned x = 0; x < 13; ++x) indices.push_back((x * 3 + y * 5) % entries);
@@ -330,7 +330,8 @@ TEST(PngReaderErrors, NotAPngOrTruncatedDataIsAReadingError) {
     const std::vector<uint8_t> file = EncodePng(NoiseRgba(40, 30, 9));
     size_t idatEnd = 0;
     for (size_t at = 8; at + 8 <= file.size();) {
-        const uint32_t length = uint32_t{file[at]} << 24 | uint32_t{file[at + 1]} << 16 | uint32_t{file[at + 2]} << 8 | file[at + 3];
+        const uint32_t length =
+            uint32_t{file[at]} << 24 | uint32_t{file[at + 1]} << 16 | uint32_t{file[at + 2]} << 8 | file[at + 3];
         if (std::string(file.begin() + static_cast<long>(at + 4), file.begin() + static_cast<long>(at + 8)) == "IDAT")
             idatEnd = at + 8 + length;
         at += 12 + length;
@@ -409,10 +410,8 @@ TImageData SplitImageData(const std::vector<uint8_t>& file) {
     size_t low = 0, high = data.Stream.size();
     while (low < high) {
         const size_t middle = (low + high) / 2;
-        if (InflatedSize(data.Stream, middle) < all)
-            low = middle + 1;
-        else
-            high = middle;
+        if (InflatedSize(data.Stream, middle) < all) low = middle + 1;
+        else high = middle;
     }
     data.ForAllRows = low;
     return data;
@@ -498,8 +497,8 @@ std::vector<uint8_t> ClaimedSize(uint32_t width, uint32_t height) {
     for (uint32_t value : {width, height})
         for (int shift = 24; shift >= 0; shift -= 8) ihdr.push_back(static_cast<uint8_t>(value >> shift));
     ihdr.insert(ihdr.end(), {8, PNG_COLOR_TYPE_RGB_ALPHA, 0, 0, 0});
-    for (const auto& chunk : {MakeChunk("IHDR", ihdr), MakeChunk("IDAT", Deflate(std::vector<uint8_t>(1000))),
-                              MakeChunk("IEND", {})})
+    for (const auto& chunk :
+         {MakeChunk("IHDR", ihdr), MakeChunk("IDAT", Deflate(std::vector<uint8_t>(1000))), MakeChunk("IEND", {})})
         file.insert(file.end(), chunk.begin(), chunk.end());
     return file;
 }
@@ -507,8 +506,8 @@ std::vector<uint8_t> ClaimedSize(uint32_t width, uint32_t height) {
 }  // namespace
 
 TEST(PngReaderLimits, HugeDimensionsAreRefusedBeforeAllocation) {
-    for (auto [width, height] : {std::pair<uint32_t, uint32_t>{65536, 1}, {1, 70000}, {20000, 20000},
-                                 {1000001, 1000001}, {0x7FFFFFFF, 1}}) {
+    for (auto [width, height] :
+         {std::pair<uint32_t, uint32_t>{65536, 1}, {1, 70000}, {20000, 20000}, {1000001, 1000001}, {0x7FFFFFFF, 1}}) {
         const std::vector<uint8_t> file = ClaimedSize(width, height);
         TMemoryViewStream stream(file.data(), file.size());
         TBitmap bitmap;
@@ -563,7 +562,8 @@ TEST(PngReaderThreads, TwoDecodesAtOnceDoNotMeet) {
     TPngLayout first = NoiseRgba(64, 48, 21);
     TPngLayout second{50, 70, 4, PNG_COLOR_TYPE_PALETTE};
     second.Interlaced = true;
-    for (unsigned i = 0; i < 16; ++i) second.Palette.push_back({static_cast<uint8_t>(i * 16), 7, static_cast<uint8_t>(255 - i)});
+    for (unsigned i = 0; i < 16; ++i)
+        second.Palette.push_back({static_cast<uint8_t>(i * 16), 7, static_cast<uint8_t>(255 - i)});
     uint32_t seed = 99;
     for (size_t i = 0; i < second.RowBytes() * 70; ++i) second.Pixels.push_back(static_cast<uint8_t>(Next(seed)));
     const std::vector<uint8_t> files[2] = {EncodePng(first), EncodePng(second)};

@@ -69,7 +69,8 @@ TEST(PngLibraryState, ARefusedWriteStateIsAWritingErrorAndTheOldFileStays) {
         }
     }
     EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{9, 8, 7}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), std::filesystem::directory_iterator()),
+              1);
     bitmap.SaveFile(path);  // and the next save works
     EXPECT_EQ(DecodePng(ReadFileBytes(path)).Width, 3u);
 }

@@ -107,7 +107,8 @@ int TPngLayout::Channels() const {
 size_t TPngLayout::RowBytes() const { return (size_t{Width} * Channels() * BitDepth + 7) / 8; }
 
 std::vector<uint8_t> EncodePng(const TPngLayout& layout) {
-    if (layout.Pixels.size() != layout.RowBytes() * layout.Height) throw std::logic_error("EncodePng: wrong pixel count");
+    if (layout.Pixels.size() != layout.RowBytes() * layout.Height)
+        throw std::logic_error("EncodePng: wrong pixel count");
     std::vector<png_bytep> rows(layout.Height);
     for (uint32_t y = 0; y < layout.Height; ++y)
         rows[y] = const_cast<png_bytep>(layout.Pixels.data() + y * layout.RowBytes());
@@ -157,12 +158,13 @@ std::vector<TPngChunk> ListChunks(const std::vector<uint8_t>& bytes) {
     std::vector<TPngChunk> chunks;
     size_t at = 8;
     while (at + 12 <= bytes.size()) {
-        const uint32_t length = uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-                                uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+        const uint32_t length =
+            uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 | uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
         if (at + 12 + length > bytes.size()) break;
         TPngChunk chunk;
         chunk.Type.assign(reinterpret_cast<const char*>(bytes.data() + at + 4), 4);
-        chunk.Data.assign(bytes.begin() + static_cast<long>(at + 8), bytes.begin() + static_cast<long>(at + 8 + length));
+        chunk.Data.assign(bytes.begin() + static_cast<long>(at + 8),
+                          bytes.begin() + static_cast<long>(at + 8 + length));
         chunks.push_back(std::move(chunk));
         at += 12 + length;
     }

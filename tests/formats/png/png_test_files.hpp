@@ -25,8 +25,8 @@ struct TPngLayout {
     bool Interlaced = false;
     std::vector<uint8_t> Pixels;
     std::vector<png_color> Palette;
-    std::vector<uint8_t> PaletteAlpha;               // tRNS for a palette
-    std::optional<png_color_16> TransparentColor;    // tRNS for grey or RGB
+    std::vector<uint8_t> PaletteAlpha;                       // tRNS for a palette
+    std::optional<png_color_16> TransparentColor;            // tRNS for grey or RGB
     std::vector<std::pair<std::string, std::string>> Text;   // tEXt chunks (keyword, text)
     std::vector<std::pair<std::string, std::string>> ZText;  // zTXt chunks (keyword, text)
 

@@ -49,10 +49,10 @@ TEST(PngWriterPixels, Px32BecomesRgbaWithEveryAlphaUnchanged) {
     bitmap.NewImage(16, 16, Px32);
     for (int i = 0; i < 256; ++i) {
         uint8_t* pixel = bitmap.RowAddress(i / 16) + (i % 16) * 4;
-        pixel[0] = static_cast<uint8_t>(i * 3);        // blue
-        pixel[1] = static_cast<uint8_t>(255 - i);      // green
-        pixel[2] = static_cast<uint8_t>(i * 11 + 1);   // red
-        pixel[3] = static_cast<uint8_t>(i);            // alpha, 0 first: its colour must stay
+        pixel[0] = static_cast<uint8_t>(i * 3);       // blue
+        pixel[1] = static_cast<uint8_t>(255 - i);     // green
+        pixel[2] = static_cast<uint8_t>(i * 11 + 1);  // red
+        pixel[3] = static_cast<uint8_t>(i);           // alpha, 0 first: its colour must stay
     }
     const TDecodedPng file = DecodePng(SaveToBytes(bitmap));
     EXPECT_EQ(file.ColorType, PNG_COLOR_TYPE_RGB_ALPHA);
@@ -100,7 +100,8 @@ TEST(PngWriterPixels, OtherFormatsAreWrittenAsTheirColours) {
         EXPECT_EQ(file.Pixels, RgbPixels(*bitmap)) << int(format);
         // The source keeps its format and bytes.
         EXPECT_EQ(bitmap->PixelFormat(), format);
-        EXPECT_EQ(std::vector<uint8_t>(bitmap->ConstRowAddress(0), bitmap->ConstRowAddress(0) + bitmap->RowBytes()), before);
+        EXPECT_EQ(std::vector<uint8_t>(bitmap->ConstRowAddress(0), bitmap->ConstRowAddress(0) + bitmap->RowBytes()),
+                  before);
     }
 }
 
@@ -214,8 +215,8 @@ TEST(PngRoundTrip, SavedBitmapsLoadBackByteForByte) {
     struct Case {
         TPixelFormat format;
         int width, height;
-    } cases[] = {{Px24, 1, 1}, {Px32, 1, 1},    {Px24, 3, 2},   {Px32, 3, 2},     {Px24, 5, 7},
-                 {Px32, 5, 7}, {Px24, 4, 4},    {Px32, 17, 9},  {Px24, 300, 200}, {Px32, 300, 200}};
+    } cases[] = {{Px24, 1, 1}, {Px32, 1, 1}, {Px24, 3, 2},  {Px32, 3, 2},     {Px24, 5, 7},
+                 {Px32, 5, 7}, {Px24, 4, 4}, {Px32, 17, 9}, {Px24, 300, 200}, {Px32, 300, 200}};
     for (const auto& c : cases) {
         TPNGBitmap original;
         FillNoise(original, c.width, c.height, c.format, static_cast<uint32_t>(c.width * 31 + c.height));

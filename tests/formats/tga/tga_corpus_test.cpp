@@ -70,7 +70,8 @@ TReference ReferenceFor(const TCorpusEntry& entry, const std::map<std::string, T
                           e.Get("alt_height"), e.Get("alt_rgba_sha256")};
     };
     if (cutShort.count(entry.Path) > 0) return {};
-    if (auto same = samePictureAs.find(entry.Path); same != samePictureAs.end()) return alternative(byPath.at(same->second));
+    if (auto same = samePictureAs.find(entry.Path); same != samePictureAs.end())
+        return alternative(byPath.at(same->second));
     // Where this reader mends the reference rules (16-bit grey with alpha, RLE
     // packets across row ends) Pillow's decoding applies; where Pillow fails
     // too there is no reference picture, only the size.

@@ -28,18 +28,23 @@ void ExpectRefused(const TBytes& file) {
 TEST(TGARows, BottomRowFirstUnlessTopLeftOriginAndMirroredRightToLeft) {
     const Bytes first{1, 2, 3, 4, 5, 6, 7, 8}, second{9, 10, 11, 12, 13, 14, 15, 0};
     for (unsigned descriptor : {0x00u, 0x20u, 0x30u}) {
-        auto bitmap = LoadTGA(TGAHeader({.width = 2, .height = 2, .descriptor = descriptor}).Append(first).Append(second));
+        auto bitmap =
+            LoadTGA(TGAHeader({.width = 2, .height = 2, .descriptor = descriptor}).Append(first).Append(second));
         ASSERT_EQ(bitmap->PixelFormat(), Px32);
         const Bytes top = RowBytes(*bitmap, 0), bottom = RowBytes(*bitmap, 1);
-        const Bytes expectedTop = descriptor == 0x00 ? second : descriptor == 0x20 ? first : Bytes{5, 6, 7, 8, 1, 2, 3, 4};
-        const Bytes expectedBottom =
-            descriptor == 0x00 ? first : descriptor == 0x20 ? second : Bytes{13, 14, 15, 0, 9, 10, 11, 12};
+        const Bytes expectedTop = descriptor == 0x00   ? second
+                                  : descriptor == 0x20 ? first
+                                                       : Bytes{5, 6, 7, 8, 1, 2, 3, 4};
+        const Bytes expectedBottom = descriptor == 0x00   ? first
+                                     : descriptor == 0x20 ? second
+                                                          : Bytes{13, 14, 15, 0, 9, 10, 11, 12};
         EXPECT_EQ(top, expectedTop) << descriptor;
         EXPECT_EQ(bottom, expectedBottom) << descriptor;
     }
     auto indices = LoadTGA(TGAHeader({.type = 1, .width = 3, .depth = 8, .descriptor = 0x10}).Append({1, 2, 3}));
     EXPECT_EQ(RowBytes(*indices, 0), Bytes({3, 2, 1}));
-    auto colours = LoadTGA(TGAHeader({.width = 3, .depth = 24, .descriptor = 0x10}).Append({1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    auto colours =
+        LoadTGA(TGAHeader({.width = 3, .depth = 24, .descriptor = 0x10}).Append({1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(RowBytes(*colours, 0), Bytes({7, 8, 9, 4, 5, 6, 1, 2, 3}));
 }
 
@@ -98,16 +103,21 @@ TEST(TGAColourMap, EntriesGoToTheirIndexAndThePixelsFollowTheMap) {
         TPaletteEntry expected;
     } cases[] = {
         {24, {1, 2, 3}, Rgb(3, 2, 1)},
-        {32, {1, 2, 3, 99}, Rgb(3, 2, 1)},         // alpha has no place in a palette
-        {16, {0x1F, 0x7C}, Rgb(248, 0, 248)},      // 5-5-5, bit 15 ignored
-        {15, {0x1F, 0xFC}, Rgb(248, 0, 248)},      // read like 16 bits
-        {8, {77}, Rgb(0, 0, 0)},                   // not read, but stepped over
+        {32, {1, 2, 3, 99}, Rgb(3, 2, 1)},     // alpha has no place in a palette
+        {16, {0x1F, 0x7C}, Rgb(248, 0, 248)},  // 5-5-5, bit 15 ignored
+        {15, {0x1F, 0xFC}, Rgb(248, 0, 248)},  // read like 16 bits
+        {8, {77}, Rgb(0, 0, 0)},               // not read, but stepped over
         {0, {}, Rgb(0, 0, 0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entrySize);
-        auto file = TGAHeader({.mapType = 1, .type = 1, .mapFirst = 16, .mapLength = 2, .mapEntrySize = c.entrySize,
-                               .width = 3, .depth = 8});
+        auto file = TGAHeader({.mapType = 1,
+                               .type = 1,
+                               .mapFirst = 16,
+                               .mapLength = 2,
+                               .mapEntrySize = c.entrySize,
+                               .width = 3,
+                               .depth = 8});
         auto bitmap = LoadTGA(file.Append(c.entry).Append(c.entry).Append({16, 17, 5}));
         ASSERT_EQ(bitmap->PixelFormat(), Px8);
         EXPECT_EQ(RowBytes(*bitmap, 0), Bytes({16, 17, 5}));
@@ -118,21 +128,22 @@ TEST(TGAColourMap, EntriesGoToTheirIndexAndThePixelsFollowTheMap) {
         EXPECT_EQ(palette->Entries[15], Rgb(0, 0, 0));  // not given: black
     }
     // A true-colour image with a colour map: the pixels start after the map.
-    auto colours = LoadTGA(TGAHeader({.mapType = 1, .mapLength = 2, .mapEntrySize = 24, .depth = 24})
-                               .Append({9, 9, 9, 8, 8, 8, 1, 2, 3}));
+    auto colours = LoadTGA(
+        TGAHeader({.mapType = 1, .mapLength = 2, .mapEntrySize = 24, .depth = 24}).Append({9, 9, 9, 8, 8, 8, 1, 2, 3}));
     EXPECT_EQ(RowBytes(*colours, 0), Bytes({1, 2, 3}));
 }
 
 TEST(TGAColourMap, EntriesBeyond255AreReadAndDropped) {
-    auto bitmap = LoadTGA(TGAHeader({.mapType = 1, .type = 1, .mapFirst = 254, .mapLength = 4, .mapEntrySize = 24,
-                                     .width = 2, .depth = 8})
-                              .Append({1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 254, 255}));
+    auto bitmap = LoadTGA(
+        TGAHeader(
+            {.mapType = 1, .type = 1, .mapFirst = 254, .mapLength = 4, .mapEntrySize = 24, .width = 2, .depth = 8})
+            .Append({1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 254, 255}));
     EXPECT_EQ(RowBytes(*bitmap, 0), Bytes({254, 255}));
     EXPECT_EQ(bitmap->Palette()->Entries[254], Rgb(1, 1, 1));
     EXPECT_EQ(bitmap->Palette()->Entries[255], Rgb(2, 2, 2));
-    auto beyond = LoadTGA(TGAHeader({.mapType = 1, .type = 1, .mapFirst = 300, .mapLength = 1, .mapEntrySize = 32,
-                                     .depth = 8})
-                              .Append({1, 1, 1, 1, 42}));
+    auto beyond =
+        LoadTGA(TGAHeader({.mapType = 1, .type = 1, .mapFirst = 300, .mapLength = 1, .mapEntrySize = 32, .depth = 8})
+                    .Append({1, 1, 1, 1, 42}));
     EXPECT_EQ(RowBytes(*beyond, 0), Bytes({42}));
     EXPECT_EQ(beyond->Palette()->Entries[44], Rgb(0, 0, 0));
 }
@@ -218,15 +229,23 @@ TEST(TGAHostileHeaders, RowsOfTheLargestWidthDecode) {
     TBytes file = TGAHeader({.type = 10, .width = 65535, .height = 2, .descriptor = 0x20});
     for (unsigned packet = 0; packet < 1024; ++packet) file.U8(0xFF).U16(packet).U8(1).U8(2);
     auto bitmap = LoadTGA(file);
-    auto packetAt = [&](int y, size_t x) { return bitmap->ConstRowAddress(y)[4 * x] | bitmap->ConstRowAddress(y)[4 * x + 1] << 8; };
+    auto packetAt = [&](int y, size_t x) {
+        return bitmap->ConstRowAddress(y)[4 * x] | bitmap->ConstRowAddress(y)[4 * x + 1] << 8;
+    };
     EXPECT_EQ(packetAt(0, 65534), 65534 / 128);
     EXPECT_EQ(packetAt(1, 0), 65535 / 128);
     EXPECT_EQ(packetAt(1, 65534), 131069 / 128);
 }
 
 TEST(TGAHostileHeaders, OversizedColourMapsAndEmptyImagesLoadSafely) {
-    auto bitmap = LoadTGA(TGAHeader({.mapType = 1, .type = 9, .mapFirst = 65535, .mapLength = 65535,
-                                     .mapEntrySize = 255, .width = 4, .height = 4, .depth = 8})
+    auto bitmap = LoadTGA(TGAHeader({.mapType = 1,
+                                     .type = 9,
+                                     .mapFirst = 65535,
+                                     .mapLength = 65535,
+                                     .mapEntrySize = 255,
+                                     .width = 4,
+                                     .height = 4,
+                                     .depth = 8})
                               .Fill(65535 * 32 + 16, 7));  // 32 bytes an entry, then the pixels
     EXPECT_EQ(bitmap->Width(), 4);
     EXPECT_EQ(bitmap->Palette()->Entries[7], Rgb(0, 0, 0));

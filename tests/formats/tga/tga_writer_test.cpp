@@ -34,7 +34,7 @@ TEST(TGAWriter, TwoByOne32BitFileIsExactly26Bytes) {
     const uint8_t pixels[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     std::memcpy(bitmap.RowAddress(0), pixels, 8);
     EXPECT_EQ(Written(bitmap), Bytes({0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02,
-                                      0x00, 0x01, 0x00, 0x20, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}));
+                                      0x00, 0x01, 0x00, 0x20, 0x08, 1,    2,    3,    4,    5,    6,    7,    8}));
 }
 
 TEST(TGAWriter, OneByTwo24BitFileIsExactly24BytesBottomRowFirst) {
@@ -43,8 +43,8 @@ TEST(TGAWriter, OneByTwo24BitFileIsExactly24BytesBottomRowFirst) {
     std::memcpy(bitmap.RowAddress(0), "\x01\x02\x03", 3);  // top
     std::memcpy(bitmap.RowAddress(1), "\x04\x05\x06", 3);  // bottom
     // No colour map and no attribute bits: nothing that reads as alpha.
-    EXPECT_EQ(Written(bitmap), Bytes({0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
-                                      0x00, 0x02, 0x00, 0x18, 0x00, 4, 5, 6, 1, 2, 3}));
+    EXPECT_EQ(Written(bitmap), Bytes({0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                      0x01, 0x00, 0x02, 0x00, 0x18, 0x00, 4,    5,    6,    1,    2,    3}));
 }
 
 TEST(TGAWriter, EightBitFilesCarryA768ByteColourMapPaddedWithZeros) {
