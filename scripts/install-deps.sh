@@ -10,7 +10,8 @@ set -eu
 # giflib and Pillow read back the GIF files the command line writes.
 build_packages=(cmake make g++ pkg-config libpng-dev libjpeg62-turbo-dev zlib1g-dev
                 libgtest-dev libgmock-dev libgif-dev python3-pil strace fiu-utils)
-gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool
+# xvfb, xdotool and xprop (x11-utils) drive the window's tests on a virtual display.
+gui_packages=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth xdotool x11-utils
               python3-gi gir1.2-gtk-3.0)
 # The engines the farm tests drive for real (a one-node Slurm cluster, GNU
 # parallel over a loopback sshd); their services are installed, not started.

@@ -37,7 +37,7 @@ chmod 400 "$work/munge.key"
 mkdir -p "$work/state" "$work/spool"
 cat > "$work/slurm.conf" <<CONF
 ClusterName=tamberlit
-SlurmctldHost=$node
+SlurmctldHost=$node(127.0.0.1)
 SlurmctldPort=$port
 SlurmdPort=$((port + 1))
 AuthType=auth/munge
@@ -61,9 +61,13 @@ SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
 ReturnToService=2
 MpiDefault=none
-NodeName=$node CPUs=$(nproc) State=UNKNOWN
+NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
 PartitionName=farm Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 CONF
+# slurmd starts its cgroup plugin even when process tracking and tasks use
+# none; where no cgroup file system is mounted (a chroot, some containers) the
+# plugin it would detect fails, while the version 1 plugin starts without one.
+mountpoint -q /sys/fs/cgroup || echo "CgroupPlugin=cgroup/v1" > "$work/cgroup.conf"
 export SLURM_CONF=$work/slurm.conf
 
 munged --foreground --socket="$work/munge.socket" --key-file="$work/munge.key" \
@@ -75,13 +79,20 @@ for _ in $(seq 100); do [ -S "$work/munge.socket" ] && break; sleep 0.1; done
 slurmctld -D -f "$work/slurm.conf" >"$work/slurmctld.out.log" 2>&1 &
 pids+=($!)
 slurmd -D -f "$work/slurm.conf" >"$work/slurmd.out.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 300); do
-  state=$(sinfo -h -o %T 2>/dev/null | head -n 1)
+slurmd=$!
+pids+=($slurmd)
+# A daemon that cannot start on this machine is a reason to skip; a node that
+# starts and never comes up is a failure. A minute at most.
+state=
+deadline=$((SECONDS + 60))
+while [ "$SECONDS" -lt "$deadline" ]; do
+  kill -0 "$slurmd" 2>/dev/null ||
+    skip "slurmd could not start here: $(grep -m1 -i error "$work/slurmd.out.log" || tail -n 1 "$work/slurmd.out.log")"
+  state=$(timeout 5 sinfo -h -o %T 2>/dev/null | head -n 1)
   [ "$state" = idle ] && break
-  sleep 0.1
+  sleep 0.2
 done
-[ "${state:-}" = idle ] || fail "the node did not come up (state: ${state:-none})"
+[ "$state" = idle ] || fail "the node did not come up (state: ${state:-none})"
 
 # The recipe of the README: one array task a shard.
 timeout 300 sbatch --wait --array=0-3 --output="$work/task-%a.log" --wrap \
