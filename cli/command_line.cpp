@@ -419,7 +419,7 @@ std::string HelpText() {
            "Options:\n"
            "  --to EXT          target: .png (default), .tga, .bmp or .gif\n"
            "  --all             convert every readable image (24-bit when it has no alpha);\n"
-           "                    by default only 32-bit images, those with alpha, are converted\n"
+           "                    by default only the 32-bit images, those with alpha\n"
            "  -j, --jobs N      files converted at once (default: one per processor)\n"
            "  --max-pixels N    refuse images of more than N pixels (default " +
            std::to_string(DefaultMaxPixels) +

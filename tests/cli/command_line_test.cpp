@@ -68,6 +68,9 @@ TEST(CommandLine, HelpVersionAndMissingPaths) {
     std::ostringstream out, err;
     EXPECT_EQ(RunCommandLine({"--help"}, out, err), 0);
     EXPECT_NE(out.str().find("--max-pixels"), std::string::npos);
+    // Every line fits a terminal of 80 columns.
+    std::istringstream help(out.str());
+    for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
     EXPECT_EQ(RunCommandLine({}, out, err), 2);
     std::ostringstream out2, err2;
     EXPECT_EQ(RunCommandLine({"/no/such/path.png"}, out2, err2), 1);
