@@ -60,7 +60,7 @@ screenshot: build
 # the command line and the bench programs, then bench/compare.
 bench:
 	@scripts/install-deps.sh build bench
-	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF >/dev/null
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF -DTAMBERLIT_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target tamberlit-cli corpus_maker minimal_convert image_check
 	@bench/compare --build $(BENCH_BUILD) --no-install --markdown $(BENCH_BUILD)/bench-results.md
 
@@ -68,7 +68,7 @@ bench:
 # mogrify, and the planning of a list of a million entries.
 bench-scale:
 	@scripts/install-deps.sh build bench
-	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF >/dev/null
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTAMBERLIT_TESTS=OFF -DTAMBERLIT_GUI=OFF -DTAMBERLIT_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target tamberlit-cli
 	@bench/scale --build $(BENCH_BUILD) --markdown $(BENCH_BUILD)/scale-results.md
 

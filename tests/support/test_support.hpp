@@ -103,6 +103,20 @@ struct TCliRun {
 // ru_maxrss).
 TCliRun RunCliMeasured(const std::vector<std::string>& arguments, const std::string& input = "");
 
+// A graphic of a class no codec knows, empty: what a picture may be assigned
+// to, or taken from, only through the other side's AssignTo.
+class TOtherGraphic : public TGraphic {
+public:
+    const char* ClassName() const override { return "TOtherGraphic"; }
+    bool Empty() const override { return true; }
+    int Width() const override { return 0; }
+    int Height() const override { return 0; }
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) override {}
+};
+
 std::string CorpusFolder();
 bool CorpusAvailable();
 // Rows whose path starts with prefix ("tga/"), in manifest order.

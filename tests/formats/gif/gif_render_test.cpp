@@ -7,6 +7,7 @@
 
 #include "formats/gif/gif_image.hpp"
 #include "tests/formats/gif/gif_test_files.hpp"
+#include "tests/support/test_support.hpp"
 
 using namespace tamberlit;
 using namespace tamberlit::testing;
@@ -152,18 +153,6 @@ TEST(GIFRendering, ImageWithoutFramesEmptiesTheBitmap) {
 }
 
 TEST(GIFRendering, OtherTargetsAreRefused) {
-    // A graphic that takes pictures only through their AssignTo.
-    class TOtherGraphic : public TGraphic {
-    public:
-        const char* ClassName() const override { return "TOtherGraphic"; }
-        bool Empty() const override { return true; }
-        int Width() const override { return 0; }
-        int Height() const override { return 0; }
-        void SetWidth(int) override {}
-        void SetHeight(int) override {}
-        void LoadFromStream(TStream&) override {}
-        void SaveToStream(TStream&) override {}
-    };
     TGIFImage image;
     TOtherGraphic other;
     try {

@@ -485,19 +485,6 @@ TEST(JPEGImageObject, SizeCannotBeChanged) {
     EXPECT_EQ(jpeg.Width(), W);
 }
 
-namespace {
-class TOtherGraphic : public TGraphic {
-public:
-    const char* ClassName() const override { return "TOtherGraphic"; }
-    bool Empty() const override { return true; }
-    int Width() const override { return 0; }
-    int Height() const override { return 0; }
-    void SetWidth(int) override {}
-    void SetHeight(int) override {}
-    void LoadFromStream(TStream&) override {}
-    void SaveToStream(TStream&) override {}
-};
-}  // namespace
 
 TEST(JPEGImageObject, AssignmentWithClassesOtherThanBitmapsIsRefused) {
     TJPEGImage jpeg;
