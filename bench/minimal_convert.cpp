@@ -379,12 +379,11 @@ void PrepareTarget(TKind target, uint32_t width, uint32_t height, uint32_t pixel
         out.Resize(18 + rowBytes * height);
         uint8_t* h = out.Data();
         std::memset(h, 0, 18);
-        h[2] = 2;                         // uncompressed true colour
-        h[7] = pixelBytes == 3 ? 24 : 0;  // colour-map entry size, as Tamberlit writes it
+        h[2] = 2;  // uncompressed true colour, no colour map (entry size 0)
         Put16(h + 12, width);
         Put16(h + 14, height);
         h[16] = static_cast<uint8_t>(pixelBytes * 8);
-        h[17] = 0x08;  // origin bottom left
+        h[17] = pixelBytes == 4 ? 0x08 : 0x00;  // origin bottom left; 8 alpha bits in 32-bit pixels only
         for (uint32_t y = 0; y < height; ++y) frame.Rows[y] = h + 18 + rowBytes * (height - 1 - y);
     } else if (target == TKind::Bmp) {
         const size_t stride = (rowBytes + 3) / 4 * 4;
