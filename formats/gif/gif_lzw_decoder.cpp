@@ -47,14 +47,8 @@ public:
                 at += take;
                 continue;
             }
-            int code;
-            if (start_) {
-                start_ = false;
-                code = clear_;
-            } else {
-                code = FetchCode();
-                if (code < 0) return at;
-            }
+            const int code = NextCode();
+            if (code < 0) return at;
             if (code != clear_ && code != end_) {
                 const int length = CopyString(code, out, at, count);
                 if (length > 0) {
@@ -81,19 +75,20 @@ public:
             ++top_;
             return;
         }
-        int code;
-        if (start_) {
-            start_ = false;
-            code = clear_;
-        } else {
-            code = FetchCode();
-            if (code < 0) return;
-        }
+        const int code = NextCode();
+        if (code < 0) return;
         Expand(code);
         lastCopyable_ = false;
     }
 
 private:
+    // The next code of the data, a clear code first; -1 at their end.
+    int NextCode() {
+        if (!start_) return FetchCode();
+        start_ = false;
+        return clear_;
+    }
+
     void ResetTable() {
         std::memset(prefix_, 0, sizeof prefix_);
         for (int i = 0; i < clear_; ++i) suffix_[i] = static_cast<uint8_t>(i);

@@ -46,20 +46,6 @@ std::vector<uint8_t> Cut(std::vector<uint8_t> file, size_t size) {
     return file;
 }
 
-// The file with its last scan repeated until it has total scans.
-std::vector<uint8_t> WithScans(const std::vector<uint8_t>& file, int total) {
-    const size_t lastScan = FindLastMarker(file, 0xDA);
-    const size_t end = FindLastMarker(file, 0xD9);
-    int scans = 0;
-    for (size_t at = FindMarker(file, 0xDA); at != std::string::npos; at = FindMarker(file, 0xDA, at + 2)) ++scans;
-    std::vector<uint8_t> bytes(file.begin(), file.begin() + static_cast<ptrdiff_t>(end));
-    for (int i = scans; i < total; ++i)
-        bytes.insert(bytes.end(), file.begin() + static_cast<ptrdiff_t>(lastScan),
-                     file.begin() + static_cast<ptrdiff_t>(end));
-    bytes.insert(bytes.end(), {0xFF, 0xD9});
-    return bytes;
-}
-
 // The table keeps a case to a line where it fits, as written.
 // clang-format off
 std::vector<TCase> Cases() {

@@ -326,19 +326,8 @@ TEST(JPEGLimits, FilesWithTooManyScansAreRefused) {
     // Repeating the last scan is only a warning for the library (a bogus
     // progression), so a small file could make it run scan after scan.
     const auto file = EncodeReference(16, 16, GradientRgb(16, 16), {.Progressive = true});
-    const size_t lastScan = FindLastMarker(file, 0xDA);
-    const size_t end = FindLastMarker(file, 0xD9);
-    ASSERT_LT(lastScan, end);
-    int scans = 0;
-    for (size_t at = FindMarker(file, 0xDA); at != std::string::npos; at = FindMarker(file, 0xDA, at + 2)) ++scans;
-    auto withScans = [&](int total) {
-        std::vector<uint8_t> bytes(file.begin(), file.begin() + static_cast<ptrdiff_t>(end));
-        for (int i = scans; i < total; ++i)
-            bytes.insert(bytes.end(), file.begin() + static_cast<ptrdiff_t>(lastScan),
-                         file.begin() + static_cast<ptrdiff_t>(end));
-        bytes.insert(bytes.end(), {0xFF, 0xD9});
-        return bytes;
-    };
+    ASSERT_LT(FindLastMarker(file, 0xDA), FindLastMarker(file, 0xD9));
+    auto withScans = [&](int total) { return WithScans(file, total); };
     for (bool display : {false, true}) {
         SCOPED_TRACE(display ? "scan by scan" : "one pass");
         TJPEGImage atLimit, beyond;
@@ -484,7 +473,6 @@ TEST(JPEGImageObject, SizeCannotBeChanged) {
     }
     EXPECT_EQ(jpeg.Width(), W);
 }
-
 
 TEST(JPEGImageObject, AssignmentWithClassesOtherThanBitmapsIsRefused) {
     TJPEGImage jpeg;

@@ -180,6 +180,19 @@ size_t FindLastMarker(const std::vector<uint8_t>& jpeg, uint8_t code) {
     return last;
 }
 
+std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, int total) {
+    const size_t lastScan = FindLastMarker(jpeg, 0xDA);
+    const size_t end = FindLastMarker(jpeg, 0xD9);
+    int scans = 0;
+    for (size_t at = FindMarker(jpeg, 0xDA); at != std::string::npos; at = FindMarker(jpeg, 0xDA, at + 2)) ++scans;
+    std::vector<uint8_t> bytes(jpeg.begin(), jpeg.begin() + static_cast<ptrdiff_t>(end));
+    for (int i = scans; i < total; ++i)
+        bytes.insert(bytes.end(), jpeg.begin() + static_cast<ptrdiff_t>(lastScan),
+                     jpeg.begin() + static_cast<ptrdiff_t>(end));
+    bytes.insert(bytes.end(), {0xFF, 0xD9});
+    return bytes;
+}
+
 int FrameType(const std::vector<uint8_t>& jpeg) {
     for (int code : {0xC0, 0xC1, 0xC2, 0xC3, 0xC9, 0xCA, 0xCB})
         if (FindMarker(jpeg, static_cast<uint8_t>(code)) != std::string::npos) return code - 0xC0;

@@ -47,6 +47,8 @@ int FrameType(const std::vector<uint8_t>& jpeg);
 // npos. Markers inside entropy-coded data are escaped, so this finds SOS, EOI...
 size_t FindMarker(const std::vector<uint8_t>& jpeg, uint8_t code, size_t from = 0);
 size_t FindLastMarker(const std::vector<uint8_t>& jpeg, uint8_t code);
+// The progressive file with its last scan repeated until it has total scans.
+std::vector<uint8_t> WithScans(const std::vector<uint8_t>& jpeg, int total);
 
 // A smooth test picture: R = 4x, G = 4y, B = 255 - 2(x + y), R,G,B per pixel.
 std::vector<uint8_t> GradientRgb(int width, int height);
